@@ -1,0 +1,16 @@
+#include "app/StdioSession.hpp"
+#include "platform/Bundle.hpp"
+
+#include <cstring>
+#include <iostream>
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--stdio") == 0) {
+            std::ios::sync_with_stdio(false);
+            return vesko::runStdioSession(std::cin, std::cout, platform::bundle::resourceFolder());
+        }
+    }
+    std::cerr << "vesko: the window is not available in this build; use --stdio\n";
+    return 2;
+}

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds and runs every benchmark; each reports its figures beside a baseline
+# measured in the same run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build
+for b in build/bench/*/bench_*; do
+  [ -x "$b" ] || continue
+  echo "== $(basename "$b")"
+  "$b" --benchmark_counters_tabular=true
+done

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Vesko needs to build, run and test.
+# Idempotent: when everything is already present it does nothing and prints nothing.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git
+  # libraries
+  nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libicu-dev libcurl4-openssl-dev libsoup-3.0-dev
+  libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxtst-dev
+  # test and run-time programs
+  chromium xvfb xauth dbus dbus-x11 x11-apps imagemagick python3 nodejs
+  fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
