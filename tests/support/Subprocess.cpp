@@ -35,7 +35,7 @@ ProgramResult runProgram(const std::vector<std::string>& argv, const std::string
     std::map<std::string, std::string> env;
     for (char** e = environ; *e; ++e) {
         const char* eq = std::strchr(*e, '=');
-        if (eq) env[std::string(*e, eq)] = eq + 1;
+        if (eq) env[std::string(*e, static_cast<std::size_t>(eq - *e))] = eq + 1;
     }
     for (const auto& [k, v] : extraEnv) env[k] = v;
     std::vector<std::string> envStrings;
