@@ -1,0 +1,182 @@
+#include "platform/Process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+extern char** environ;
+
+namespace platform::process {
+namespace {
+
+std::string describeErrno(int error) {
+    char buffer[256];
+    // GNU strerror_r: returns the text, which may or may not live in `buffer`.
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+struct Pipe {
+    int read = -1;
+    int write = -1;
+    bool open() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+        read = fds[0];
+        write = fds[1];
+        return true;
+    }
+    ~Pipe() {
+        closeFd(read);
+        closeFd(write);
+    }
+};
+
+// Appends what is available on `fd` to `sink`. Returns false at end of file
+// or on an error other than "try again".
+bool drainOnce(int fd, std::string& sink) {
+    constexpr std::size_t chunk = 64 * 1024;
+    const std::size_t before = sink.size();
+    sink.resize(before + chunk);
+    const ssize_t n = ::read(fd, sink.data() + before, chunk);
+    sink.resize(before + (n > 0 ? static_cast<std::size_t>(n) : 0));
+    if (n > 0) return true;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
+    return false;
+}
+
+// Blocks SIGPIPE for the calling thread while a child's standard input is
+// written, so a child that exits without reading its input makes write()
+// fail with EPIPE instead of ending the whole application. A SIGPIPE raised
+// meanwhile is taken off the thread's pending set before the mask returns.
+class SigpipeGuard {
+public:
+    SigpipeGuard() {
+        sigemptyset(&pipeOnly_);
+        sigaddset(&pipeOnly_, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipeOnly_, &previous_);
+    }
+    ~SigpipeGuard() {
+        if (!wasPending_) {
+            const timespec zero{0, 0};
+            while (sigtimedwait(&pipeOnly_, nullptr, &zero) == SIGPIPE) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SigpipeGuard(const SigpipeGuard&) = delete;
+    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+private:
+    sigset_t pipeOnly_;
+    sigset_t previous_;
+    bool wasPending_ = false;
+};
+
+}  // namespace
+
+Result run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+           std::string_view input) {
+    Result result;
+    const std::string program = executable.string();
+    auto launchFailure = [&](int error) {
+        result.launched = false;
+        result.launchError =
+            "The program \xE2\x80\x9C" + program + "\xE2\x80\x9D could not be started: " + describeErrno(error);
+        return result;
+    };
+
+    Pipe in, out, err;
+    if (!in.open() || !out.open() || !err.open()) return launchFailure(errno);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in.read, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out.write, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err.write, STDERR_FILENO);
+
+    // The child starts with no blocked signals and SIGPIPE at its default,
+    // whatever the calling thread has set up.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, pipeOnly;
+    sigemptyset(&none);
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &pipeOnly);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int spawnError = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    closeFd(in.read);
+    closeFd(out.write);
+    closeFd(err.write);
+    if (spawnError != 0) return launchFailure(spawnError);
+    result.launched = true;
+
+    {
+        SigpipeGuard guard;
+        ::fcntl(in.write, F_SETFL, ::fcntl(in.write, F_GETFL) | O_NONBLOCK);
+        std::size_t written = 0;
+        if (input.empty()) closeFd(in.write);
+
+        while (in.write >= 0 || out.read >= 0 || err.read >= 0) {
+            pollfd fds[3];
+            int count = 0;
+            int inSlot = -1, outSlot = -1, errSlot = -1;
+            if (in.write >= 0) { inSlot = count; fds[count++] = {in.write, POLLOUT, 0}; }
+            if (out.read >= 0) { outSlot = count; fds[count++] = {out.read, POLLIN, 0}; }
+            if (err.read >= 0) { errSlot = count; fds[count++] = {err.read, POLLIN, 0}; }
+            if (::poll(fds, static_cast<nfds_t>(count), -1) < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            if (inSlot >= 0 && fds[inSlot].revents != 0) {
+                const ssize_t n = ::write(in.write, input.data() + written, input.size() - written);
+                if (n > 0) written += static_cast<std::size_t>(n);
+                const bool failed = n < 0 && errno != EAGAIN && errno != EINTR;
+                if (failed || written == input.size()) closeFd(in.write);
+            }
+            if (outSlot >= 0 && fds[outSlot].revents != 0 && !drainOnce(out.read, result.standardOutput))
+                closeFd(out.read);
+            if (errSlot >= 0 && fds[errSlot].revents != 0 && !drainOnce(err.read, result.standardError))
+                closeFd(err.read);
+        }
+        closeFd(in.write);
+        closeFd(out.read);
+        closeFd(err.read);
+    }
+
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status)) result.exitStatus = 128 + WTERMSIG(status);
+    return result;
+}
+
+}  // namespace platform::process

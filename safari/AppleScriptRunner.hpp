@@ -1,0 +1,48 @@
+#pragma once
+// Runs AppleScript programs through the script runner: the program goes to
+// the runner's standard input, its result comes back on standard output.
+//
+// The runner is $VESKO_OSASCRIPT when that is set and not empty, else
+// vesko-osascript beside the application's executable.
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vesko::safari {
+
+// The result of one run.
+//   output, no error: exit status 0; standard output as UTF-8, trimmed.
+//   error, no output: the runner could not be started (the launch failure's
+//     description), or exited with another status (its standard error exactly
+//     as received, or "unknown error" when that is not UTF-8).
+//   neither: exit status 0 but standard output is not UTF-8.
+struct ScriptOutcome {
+    std::optional<std::string> output;
+    std::optional<std::string> error;
+};
+
+// Something that runs one program text; the tab operations take one so tests
+// can stand in for the browser.
+using ScriptRunner = std::function<ScriptOutcome(const std::string& script)>;
+
+// The runner executable this process uses.
+std::filesystem::path scriptRunnerPath();
+
+// Runs `script` with the runner at `runner`, blocking until it has exited.
+// Logs launch failures and non-zero exits. Never call on the main thread.
+ScriptOutcome runAppleScript(const std::filesystem::path& runner, const std::string& script);
+
+// Runs `script` with scriptRunnerPath().
+ScriptOutcome runAppleScript(const std::string& script);
+
+// Strict UTF-8: no overlong forms, surrogates or code points past U+10FFFF.
+bool isValidUtf8(std::string_view bytes);
+
+// Removes white space and line breaks at both ends of valid UTF-8 text: the
+// characters of Unicode categories Zs, Zl and Zp, tab, U+000A to U+000D and U+0085.
+std::string trimWhitespace(std::string_view text);
+
+}  // namespace vesko::safari
