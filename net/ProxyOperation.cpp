@@ -1,12 +1,15 @@
-#include "web/Reply.hpp"
+#include "net/Proxy.hpp"
 #include "web/ViewController.hpp"
 
 namespace vesko {
 
-// Placeholder until the proxy lands.
-void ViewController::proxyFetch(const std::string&, const std::string&, const bridge::TextMap&,
-                                const std::optional<std::string>&, const std::string& callbackId) {
-    deliverReply(reply::rejectFixed(callbackId, reply::FixedReject::ProxyRestricted));
+void ViewController::proxyFetch(const std::string& url, const std::string& method,
+                                const bridge::TextMap& headers, const std::optional<std::string>& body,
+                                const std::string& callbackId) {
+    // The built-in host set and the shared session; the reply keeps the controller
+    // alive until it has been evaluated.
+    net::startProxyFetch(net::ProxyRequest{url, method, headers, body}, callbackId, net::ProxyOptions{},
+                         [self = shared_from_this()](std::string script) { self->deliverReply(std::move(script)); });
 }
 
 }  // namespace vesko
