@@ -1,0 +1,507 @@
+#include "tests/support/Browser.hpp"
+
+#include "tools/osascript/DevTools.hpp"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace vesko::testing {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Starts argv as the leader of its own process group, with stdin, stdout and
+// stderr on /dev/null (or stderr on `errorLog` when given).
+pid_t spawnDetached(const std::vector<std::string>& argv, const fs::path& errorLog = {}) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    std::string log = errorLog.empty() ? std::string("/dev/null") : errorLog.string();
+    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+
+    pid_t pid = -1;
+    int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+    return pid;
+}
+
+// Stops the process group led by `pid`: SIGTERM, then SIGKILL after `grace`.
+void stopProcess(pid_t pid, std::chrono::milliseconds grace = 5000ms) {
+    if (pid <= 0) return;
+    kill(-pid, SIGTERM);
+    auto deadline = Clock::now() + grace;
+    while (Clock::now() < deadline) {
+        int status = 0;
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid || r < 0) {
+            kill(-pid, SIGKILL);  // helpers left behind in the group
+            return;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    kill(-pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+bool exited(pid_t pid) {
+    int status = 0;
+    return waitpid(pid, &status, WNOHANG) == pid;
+}
+
+bool portAnswers(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return ok;
+}
+
+fs::path makeTempDir(const std::string& prefix) {
+    std::string pattern = (fs::temp_directory_path() / (prefix + "XXXXXX")).string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temp folder");
+    return pattern;
+}
+
+std::string pythonExecutable() { return fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
+
+std::string chromiumExecutable() {
+    if (const char* env = std::getenv("VESKO_TEST_CHROMIUM"); env && *env) return env;
+    return "/usr/bin/chromium";
+}
+
+std::string stringResult(const nlohmann::json& evaluation) {
+    const auto& result = evaluation.value("result", nlohmann::json::object());
+    if (!result.contains("value")) return "undefined";
+    return result["value"].dump();
+}
+
+}  // namespace
+
+int freeLoopbackPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) throw std::runtime_error("socket failed");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = 0;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(fd);
+        throw std::runtime_error("cannot find a free port");
+    }
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// ---------------------------------------------------------------- FixtureServer
+
+FixtureServer::FixtureServer(fs::path root) : root_(std::move(root)) {
+    for (int attempt = 0; attempt < 3 && pid_ < 0; ++attempt) {
+        port_ = freeLoopbackPort();
+        pid_t pid = spawnDetached({pythonExecutable(), "-m", "http.server", std::to_string(port_), "--bind",
+                                   "127.0.0.1", "--directory", root_.string()});
+        auto deadline = Clock::now() + 15s;
+        bool up = false;
+        while (Clock::now() < deadline) {
+            if (portAnswers(port_)) {
+                up = true;
+                break;
+            }
+            if (exited(pid)) break;  // port taken meanwhile: try another
+            std::this_thread::sleep_for(20ms);
+        }
+        if (up)
+            pid_ = pid;
+        else
+            stopProcess(pid, 1000ms);
+    }
+    if (pid_ < 0) throw std::runtime_error("the fixture HTTP server did not start");
+}
+
+FixtureServer::~FixtureServer() { stopProcess(pid_); }
+
+std::string FixtureServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+// ------------------------------------------------------------- HeadlessChromium
+
+HeadlessChromium::HeadlessChromium(const std::vector<std::string>& urls) {
+    profile_ = makeTempDir("vesko-chromium-");
+    std::string first = urls.empty() ? std::string("about:blank") : urls.front();
+    try {
+        for (int attempt = 0; attempt < 3 && pid_ < 0; ++attempt) {
+            port_ = freeLoopbackPort();
+            pid_t pid = spawnDetached(
+                {chromiumExecutable(), "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                 "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                 "--disable-sync", "--disable-dev-shm-usage", "--mute-audio",
+                 "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE localhost, EXCLUDE 127.0.0.1",
+                 "--user-data-dir=" + profile_.string(), "--remote-debugging-address=127.0.0.1",
+                 "--remote-debugging-port=" + std::to_string(port_), first},
+                profile_ / "chromium.log");
+            auto deadline = Clock::now() + 30s;
+            bool up = false;
+            while (Clock::now() < deadline && !exited(pid)) {
+                try {
+                    devtools::Client::getJson(endpoint(), "/json/version", 2000ms);
+                    up = true;
+                    break;
+                } catch (const devtools::UnavailableError&) {
+                    std::this_thread::sleep_for(50ms);
+                }
+            }
+            if (up)
+                pid_ = pid;
+            else
+                stopProcess(pid, 1000ms);
+        }
+        if (pid_ < 0) throw std::runtime_error("headless Chromium did not start");
+
+        auto pages = pageTargets();
+        if (pages.empty()) throw std::runtime_error("headless Chromium opened no tab");
+        for (const auto& page : pages) opened_.push_back(page.targetId);
+        waitUntilLoaded(pages.front().targetId, 30s);
+        for (std::size_t i = 1; i < urls.size(); ++i) openTab(urls[i]);
+    } catch (...) {
+        stop();
+        throw;
+    }
+}
+
+HeadlessChromium::~HeadlessChromium() { stop(); }
+
+void HeadlessChromium::stop() {
+    if (pid_ > 0) stopProcess(pid_);
+    pid_ = -1;
+    if (!profile_.empty()) {
+        std::error_code ignored;
+        fs::remove_all(profile_, ignored);
+    }
+}
+
+std::string HeadlessChromium::endpoint() const { return "127.0.0.1:" + std::to_string(port_); }
+
+std::string HeadlessChromium::openTab(const std::string& url, bool newWindow) {
+    auto client = devtools::Client::connect(endpoint(), 10s);
+    nlohmann::json created;
+    try {
+        created = client->call("Target.createTarget", {{"url", url}, {"newWindow", newWindow}});
+    } catch (const devtools::ProtocolError&) {
+        if (newWindow) throw;
+        // With every window closed a tab needs a new window.
+        created = client->call("Target.createTarget", {{"url", url}, {"newWindow", true}});
+    }
+    std::string targetId = created.at("targetId");
+    client.reset();
+    opened_.push_back(targetId);
+    waitUntilLoaded(targetId, 30s);
+    return targetId;
+}
+
+void HeadlessChromium::activateTab(const std::string& targetId) {
+    auto client = devtools::Client::connect(endpoint(), 10s);
+    client->call("Target.activateTarget", {{"targetId", targetId}});
+}
+
+void HeadlessChromium::closeAllTabs() {
+    auto client = devtools::Client::connect(endpoint(), 10s);
+    for (const auto& tab : tabs()) client->call("Target.closeTarget", {{"targetId", tab.targetId}});
+    auto deadline = Clock::now() + 10s;
+    while (!tabs().empty()) {
+        if (Clock::now() > deadline) throw std::runtime_error("tabs did not close");
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+std::vector<BrowserTab> HeadlessChromium::tabs() const {
+    // The browser lists its targets in no stable order: keep the order of opening.
+    auto pages = pageTargets();
+    std::vector<BrowserTab> result;
+    for (const auto& id : opened_)
+        for (const auto& page : pages)
+            if (page.targetId == id) result.push_back(page);
+    for (const auto& page : pages)
+        if (std::find(opened_.begin(), opened_.end(), page.targetId) == opened_.end()) result.push_back(page);
+    return result;
+}
+
+std::vector<BrowserTab> HeadlessChromium::pageTargets() const {
+    auto client = devtools::Client::connect(endpoint(), 10s);
+    auto targets = client->call("Target.getTargets");
+    std::vector<BrowserTab> result;
+    for (const auto& info : targets.value("targetInfos", nlohmann::json::array())) {
+        if (info.value("type", "") != "page") continue;
+        result.push_back({info.value("targetId", ""), info.value("url", ""), info.value("title", "")});
+    }
+    return result;
+}
+
+std::string HeadlessChromium::evaluate(const std::string& targetId, const std::string& expression) const {
+    auto client = devtools::Client::connect(endpoint(), 30s);
+    auto attached = client->call("Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}});
+    std::string session = attached.at("sessionId");
+    auto evaluation = client->call("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}}, session);
+    client->call("Target.detachFromTarget", {{"sessionId", session}});
+    if (evaluation.contains("exceptionDetails"))
+        throw std::runtime_error("page script threw: " + evaluation["exceptionDetails"].dump());
+    return stringResult(evaluation);
+}
+
+void HeadlessChromium::waitUntilLoaded(const std::string& targetId, std::chrono::milliseconds limit) const {
+    auto client = devtools::Client::connect(endpoint(), 10s);
+    auto attached = client->call("Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}});
+    std::string session = attached.at("sessionId");
+    auto deadline = Clock::now() + limit;
+    for (;;) {
+        try {
+            auto evaluation = client->call(
+                "Runtime.evaluate",
+                {{"expression", "document.readyState + ' ' + location.href"}, {"returnByValue", true}}, session);
+            std::string state = evaluation.value("result", nlohmann::json::object()).value("value", "");
+            // A new tab starts on about:blank, already complete: wait for its real page.
+            if (state.rfind("complete ", 0) == 0 && state != "complete about:blank") break;
+            if (state == "complete about:blank") {
+                auto tabList = pageTargets();
+                bool blankWanted = false;
+                for (const auto& tab : tabList)  // opened on purpose
+                    if (tab.targetId == targetId && tab.url == "about:blank") blankWanted = true;
+                if (blankWanted) break;
+            }
+        } catch (const devtools::ProtocolError&) {
+            // The context is being replaced by the navigation: ask again.
+        }
+        if (Clock::now() > deadline) throw std::runtime_error("a tab did not finish loading");
+        std::this_thread::sleep_for(25ms);
+    }
+    client->call("Target.detachFromTarget", {{"sessionId", session}});
+}
+
+// --------------------------------------------------------------- ArticleFixtures
+
+namespace {
+
+const char* const kArticleHtml = R"HTML(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title>Harbour lights return to the old quay after forty years | The Coastal Ledger</title>
+<meta name="description" content="The lamps that once guided fishing boats home are lit again, thanks to a volunteer crew.">
+<meta name="author" content="Marta Ilves">
+<meta property="og:title" content="Harbour lights return to the old quay after forty years">
+<meta property="og:site_name" content="The Coastal Ledger">
+<meta property="og:type" content="article">
+<meta property="article:published_time" content="2024-05-17T07:30:00Z">
+<style>
+  body { font-family: Georgia, serif; margin: 2em auto; max-width: 42em; }
+  .byline { color: #555; }
+</style>
+<script type="application/ld+json">{"@context":"https://schema.org","@type":"NewsArticle","headline":"Harbour lights return to the old quay after forty years","author":{"@type":"Person","name":"Marta Ilves"},"datePublished":"2024-05-17"}</script>
+<script>window.analyticsQueue = [];</script>
+</head>
+<body>
+<header class="site-header"><a href="/">The Coastal Ledger</a>
+<svg width="10" height="10"><circle cx="5" cy="5" r="4"/></svg></header>
+<article>
+  <header class="article-header">
+    <h1>Harbour lights return to the old quay after forty years</h1>
+    <h2>Volunteers spent two winters restoring the cast-iron lamps that guided the fishing fleet home.</h2>
+    <p class="byline">By <a rel="author" href="/authors/marta-ilves">Marta Ilves</a></p>
+    <p class="article-standfirst">The lamps were switched off in 1984 when the fleet moved to the new harbour; on Friday night they shone again.</p>
+  </header>
+  <p>For four decades the iron posts along the old quay stood dark, their glass long since broken and their brass fittings sold for scrap.</p>
+  <p>"We thought it would take a summer," said Jaan Kask, who leads the volunteer crew. "It took two winters and most of our evenings."</p>
+  <p>The restoration was paid for by a small grant from the town council and by a collection taken at the harbour festival.</p>
+  <p>Each lamp now carries an LED light in an original-style lantern, and a plaque names the boat that the family of each donor once worked on.</p>
+  <p>The lights will stay on from dusk until midnight every day of the year.</p>
+</article>
+<script>document.body.dataset.ready = "yes";</script>
+</body>
+</html>
+)HTML";
+
+const char* const kSecondArticleHtml = R"HTML(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title>Night ferry timetable changes from June | The Coastal Ledger</title>
+<meta name="description" content="The overnight crossing moves half an hour earlier and adds a Sunday sailing.">
+<meta name="author" content="Peeter Rand">
+<meta property="og:title" content="Night ferry timetable changes from June">
+<meta property="og:site_name" content="The Coastal Ledger">
+</head>
+<body>
+<main>
+  <h1>Night ferry timetable changes from June</h1>
+  <div class="author-name">Peeter Rand</div>
+  <p class="summary">The overnight crossing moves half an hour earlier and adds a Sunday sailing for the summer season.</p>
+  <p>The operator said the earlier departure lets the ship reach the islands before the morning fog that often closes the channel.</p>
+  <p>Tickets bought for the old times remain valid on the new sailings.</p>
+</main>
+</body>
+</html>
+)HTML";
+
+const char* const kAwkwardTitleHtml = R"HTML(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title>Awkward title</title>
+<meta property="og:title" content="Quotes, tabs and breaks">
+<script>document.title = "Tab\there, \"double\" and 'single' quotes, back\\slash\nand a line break";</script>
+</head>
+<body>
+<h1>Quotes, "tabs" and 'breaks'</h1>
+<p class="byline">By O'Neill "Ned" Backslash\Smith</p>
+<p>A page whose title carries the characters that travel badly.</p>
+</body>
+</html>
+)HTML";
+
+const char* const kThrowingPageHtml = R"HTML(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title>A page that refuses to be serialised</title>
+<script>JSON.stringify = function () { throw new Error("stringify refused on this page"); };</script>
+</head>
+<body>
+<h1>A page that refuses to be serialised</h1>
+<p>Its script replaces JSON.stringify with a function that throws.</p>
+</body>
+</html>
+)HTML";
+
+const char* const kHostileOutput = R"JS({"title":"owned"}]),(window.__hostile='ran'),([)JS";
+
+const char* const kHostileStringifyHtml = R"HTML(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title>A page that answers with script</title>
+<script>JSON.stringify = function () { return "{\"title\":\"owned\"}]),(window.__hostile='ran'),(["; };</script>
+</head>
+<body>
+<h1>A page that answers with script</h1>
+<p>Its JSON.stringify returns text that is not JSON.</p>
+</body>
+</html>
+)HTML";
+
+void writeFile(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary);
+    out << text;
+    if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+}  // namespace
+
+const char* ArticleFixtures::hostileStringifyOutput() { return kHostileOutput; }
+
+ArticleFixtures::ArticleFixtures() : root_(makeTempDir("vesko-articles-")) {
+    try {
+        write(kArticle, kArticleHtml);
+        write(kSecondArticle, kSecondArticleHtml);
+        write(kAwkwardTitle, kAwkwardTitleHtml);
+        write(kThrowingPage, kThrowingPageHtml);
+        write(kHostileStringify, kHostileStringifyHtml);
+        write(kLargeArticle, largeArticleHtml());
+    } catch (...) {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+        throw;
+    }
+}
+
+ArticleFixtures::~ArticleFixtures() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+void ArticleFixtures::write(const std::string& path, const std::string& html) const {
+    writeFile(root_ / fs::path(path).relative_path(), html);
+}
+
+std::string ArticleFixtures::largeArticleHtml(std::size_t bytes) {
+    static const char* const words[] = {
+        "harbour", "council", "winter",  "ferry",    "island", "volunteers", "restoration", "lantern",
+        "morning", "channel", "fishing", "festival", "quay",   "families",   "timetable",   "weather",
+        "budget",  "museum",  "crossing", "season",  "storm",  "records",    "lighthouse",  "village"};
+    constexpr std::size_t wordCount = sizeof words / sizeof words[0];
+    std::string html = R"HTML(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title>The long read: a year on the island ferries | The Coastal Ledger</title>
+<meta name="description" content="Twelve months, four ships and the people who keep the islands connected.">
+<meta name="author" content="Liis Tamm">
+<meta property="og:title" content="The long read: a year on the island ferries">
+<meta property="og:site_name" content="The Coastal Ledger">
+<style>p { line-height: 1.5; }</style>
+</head>
+<body>
+<article>
+<h1>The long read: a year on the island ferries</h1>
+<p class="byline">By Liis Tamm</p>
+<p class="standfirst">Twelve months, four ships and the people who keep the islands connected through every season.</p>
+)HTML";
+    const std::string tail = "</article>\n</body>\n</html>\n";
+    unsigned seed = 12345;
+    int paragraph = 0;
+    while (html.size() + tail.size() < bytes) {
+        if (++paragraph % 12 == 0) html += "<h2>Part " + std::to_string(paragraph / 12) + "</h2>\n";
+        html += "<p>";
+        int sentences = 3 + static_cast<int>(seed % 4);
+        for (int s = 0; s < sentences; ++s) {
+            int length = 8 + static_cast<int>((seed >> 3) % 10);
+            for (int w = 0; w < length; ++w) {
+                seed = seed * 1103515245u + 12345u;
+                std::string word = words[(seed >> 8) % wordCount];
+                if (w == 0) word[0] = static_cast<char>(word[0] - 'a' + 'A');
+                html += word;
+                html += (w + 1 == length) ? ". " : " ";
+            }
+        }
+        html += "</p>\n";
+    }
+    html += tail;
+    return html;
+}
+
+}  // namespace vesko::testing
