@@ -1,3 +1,4 @@
+#include "app/MainInterface.hpp"
 #include "app/StdioSession.hpp"
 #include "platform/Bundle.hpp"
 
@@ -11,6 +12,5 @@ int main(int argc, char** argv) {
             return vesko::runStdioSession(std::cin, std::cout, platform::bundle::resourceFolder());
         }
     }
-    std::cerr << "vesko: the window is not available in this build; use --stdio\n";
-    return 2;
+    return vesko::applicationMain(argc, argv);
 }

@@ -1,0 +1,33 @@
+#include "app/MainInterface.hpp"
+
+#include "app/ViewControllerResponder.hpp"
+#include "platform/Bundle.hpp"
+
+namespace vesko {
+
+MainInterface loadMainInterface(const std::filesystem::path& resourceFolder) {
+    MainInterface ui;
+    ui.delegate = std::make_shared<AppDelegate>();
+    platform::Application::shared().setDelegate(ui.delegate.get());
+
+    // The window's first size; the launch sequence gives it its real one.
+    ui.window = platform::gtk::makeWindow({800, 600});
+    ui.webView = platform::gtk::makeWebView();
+    ui.webView->setAllowedNavigationFolder(resourceFolder / "pages");
+    ui.window->setContentView(ui.webView->widget());
+    ui.window->firstResponder = ui.webView;
+
+    ui.controller = std::make_shared<ViewController>(resourceFolder);
+    ui.controller->webView = ui.webView;
+    ui.window->contentViewController = std::make_shared<ViewControllerResponder>(ui.controller);
+    ui.controller->viewDidLoad();
+    return ui;
+}
+
+int applicationMain(int argc, char** argv) {
+    if (!platform::gtk::initialize(&argc, &argv)) return 1;
+    MainInterface ui = loadMainInterface(platform::bundle::resourceFolder());
+    return platform::Application::shared().run();
+}
+
+}  // namespace vesko

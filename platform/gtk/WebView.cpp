@@ -1,0 +1,265 @@
+// The web view on WebKitGTK 4.1.
+//
+// It only ever shows the application's own pages: a main-frame navigation to
+// an address outside the allowed folder opens in the default browser
+// instead, and script messages are taken only while a page from that folder
+// is shown. Pages may load the other files of the read-access folder (the
+// file-access setting lets ES modules and the other pages load).
+#include "platform/Workspace.hpp"
+#include "platform/gtk/Desktop.hpp"
+
+#include <webkit2/webkit2.h>
+
+#include <map>
+
+namespace platform::gtk {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The local path of a file:// address, or nothing for any other address.
+std::optional<fs::path> localPath(const char* uri) {
+    if (!uri || !g_str_has_prefix(uri, "file:")) return std::nullopt;
+    gchar* filename = g_filename_from_uri(uri, nullptr, nullptr);
+    if (!filename) return std::nullopt;
+    fs::path path = fs::path(filename).lexically_normal();
+    g_free(filename);
+    return path;
+}
+
+bool isInside(const fs::path& path, const fs::path& folder) {
+    if (folder.empty()) return false;
+    auto rel = path.lexically_relative(folder.lexically_normal());
+    return !rel.empty() && *rel.begin() != ".." && !rel.is_absolute();
+}
+
+class GtkDesktopWebView final : public DesktopWebView, public UserContentController {
+public:
+    GtkDesktopWebView() {
+        manager_ = webkit_user_content_manager_new();
+        WebKitSettings* settings = webkit_settings_new();
+        g_object_set(settings, "allow-file-access-from-file-urls", TRUE, "allow-universal-access-from-file-urls",
+                     FALSE, "javascript-can-open-windows-automatically", FALSE, "enable-developer-extras", FALSE,
+                     nullptr);
+        view_ = WEBKIT_WEB_VIEW(
+            g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", manager_, "settings", settings, nullptr));
+        g_object_unref(settings);
+        g_object_ref_sink(view_);
+
+        g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkDesktopWebView::loadChanged), this);
+        g_signal_connect(view_, "load-failed", G_CALLBACK(&GtkDesktopWebView::loadFailed), this);
+        g_signal_connect(view_, "decide-policy", G_CALLBACK(&GtkDesktopWebView::decidePolicy), this);
+        g_signal_connect(view_, "create", G_CALLBACK(&GtkDesktopWebView::createWebView), this);
+        g_signal_connect(view_, "script-dialog", G_CALLBACK(&GtkDesktopWebView::scriptDialog), this);
+    }
+
+    ~GtkDesktopWebView() override {
+        g_signal_handlers_disconnect_by_data(view_, this);
+        g_signal_handlers_disconnect_by_data(manager_, this);
+        g_object_unref(view_);
+        g_object_unref(manager_);
+    }
+
+    // ---- platform::WebView ----
+
+    UserContentController& userContentController() override { return *this; }
+
+    void setAllowsBackForwardNavigationGestures(bool allow) override {
+        g_object_set(webkit_web_view_get_settings(view_), "enable-back-forward-navigation-gestures", allow, nullptr);
+    }
+
+    void setInspectable(bool inspectable) override {
+        g_object_set(webkit_web_view_get_settings(view_), "enable-developer-extras", inspectable, nullptr);
+    }
+
+    void loadFileURL(const fs::path& fileURL, const fs::path& readAccessFolder) override {
+        readAccessFolder_ = readAccessFolder.lexically_normal();
+        gchar* uri = g_filename_to_uri(fileURL.lexically_normal().c_str(), nullptr, nullptr);
+        if (!uri) return;
+        webkit_web_view_load_uri(view_, uri);
+        g_free(uri);
+    }
+
+    void evaluateJavaScript(const std::string& script) override {
+        webkit_web_view_evaluate_javascript(view_, script.data(), static_cast<gssize>(script.size()), nullptr,
+                                            nullptr, nullptr, nullptr, nullptr);
+    }
+
+    // ---- UserContentController ----
+
+    void addScriptMessageHandler(ScriptMessageHandler* handler, const std::string& name) override {
+        if (handlers_.count(name) || observers_.count(name)) return;
+        handlers_[name] = handler;
+        connectChannel(name);
+    }
+
+    // ---- DesktopWebView ----
+
+    GtkWidget* widget() const override { return GTK_WIDGET(view_); }
+    void setAllowedNavigationFolder(const fs::path& folder) override { allowedFolder_ = folder.lexically_normal(); }
+    std::string currentURI() const override {
+        const char* uri = webkit_web_view_get_uri(view_);
+        return uri ? uri : "";
+    }
+    void addObserverMessageHandler(const std::string& name,
+                                   std::function<void(const nlohmann::json&)> handler) override {
+        if (handlers_.count(name) || observers_.count(name)) return;
+        observers_[name] = std::move(handler);
+        connectChannel(name);
+    }
+
+    // ---- Responder: the editing actions ----
+
+    bool respondsToSelector(const Selector& selector) const override { return editingCommand(selector) != nullptr; }
+    void performSelector(const Selector& selector) override {
+        if (const char* command = editingCommand(selector)) webkit_web_view_execute_editing_command(view_, command);
+    }
+
+private:
+    struct Channel {
+        GtkDesktopWebView* self;
+        std::string name;
+    };
+
+    static const char* editingCommand(const Selector& selector) {
+        static const std::map<Selector, const char*> commands = {
+            {"undo:", WEBKIT_EDITING_COMMAND_UNDO}, {"redo:", WEBKIT_EDITING_COMMAND_REDO},
+            {"cut:", WEBKIT_EDITING_COMMAND_CUT},   {"copy:", WEBKIT_EDITING_COMMAND_COPY},
+            {"paste:", WEBKIT_EDITING_COMMAND_PASTE}, {"selectAll:", WEBKIT_EDITING_COMMAND_SELECT_ALL},
+        };
+        auto found = commands.find(selector);
+        return found == commands.end() ? nullptr : found->second;
+    }
+
+    fs::path allowedFolder() const { return allowedFolder_.empty() ? readAccessFolder_ : allowedFolder_; }
+
+    bool showsOwnPage() const {
+        auto path = localPath(webkit_web_view_get_uri(view_));
+        return path && isInside(*path, allowedFolder());
+    }
+
+    void connectChannel(const std::string& name) {
+        auto* channel = new Channel{this, name};
+        const std::string signal = "script-message-received::" + name;
+        g_signal_connect_data(manager_, signal.c_str(), G_CALLBACK(&GtkDesktopWebView::scriptMessage), channel,
+                              +[](gpointer data, GClosure*) { delete static_cast<Channel*>(data); },
+                              GConnectFlags(0));
+        webkit_user_content_manager_register_script_message_handler(manager_, name.c_str());
+    }
+
+    static void scriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data) {
+        auto* channel = static_cast<Channel*>(data);
+        auto* self = channel->self;
+        // Messages count only while one of our own pages is shown.
+        if (!self->showsOwnPage()) return;
+        JSCValue* value = webkit_javascript_result_get_js_value(result);
+        nlohmann::json body;  // null for undefined and for what JSON cannot carry
+        if (value && !jsc_value_is_undefined(value)) {
+            if (gchar* json = jsc_value_to_json(value, 0)) {
+                body = nlohmann::json::parse(json, nullptr, /*allow_exceptions=*/false);
+                if (body.is_discarded()) body = nullptr;
+                g_free(json);
+            }
+        }
+        if (auto observer = self->observers_.find(channel->name); observer != self->observers_.end()) {
+            observer->second(body);
+            return;
+        }
+        auto handler = self->handlers_.find(channel->name);
+        if (handler == self->handlers_.end() || !handler->second) return;
+        ScriptMessage message;
+        message.name = channel->name;
+        message.body = std::move(body);
+        message.frameOrigin = "file://";
+        message.isMainFrame = true;
+        handler->second->userContentController(*self, message);
+    }
+
+    static void loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+        auto* self = static_cast<GtkDesktopWebView*>(data);
+        if (event == WEBKIT_LOAD_STARTED) {
+            self->loadFailed_ = false;
+        } else if (event == WEBKIT_LOAD_FINISHED) {
+            // A failed load reports no finished navigation.
+            if (self->loadFailed_) return;
+            if (auto* delegate = self->navigationDelegate()) delegate->webViewDidFinishNavigation(*self);
+        }
+    }
+
+    static gboolean loadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer data) {
+        static_cast<GtkDesktopWebView*>(data)->loadFailed_ = true;
+        // No error page: the window keeps showing what it showed.
+        return TRUE;
+    }
+
+    static gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                 gpointer data) {
+        auto* self = static_cast<GtkDesktopWebView*>(data);
+        if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return FALSE;
+        WebKitNavigationAction* action =
+            webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+        const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+        if (!uri) {
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
+        }
+        if (auto path = localPath(uri); path && isInside(*path, self->allowedFolder())) {
+            webkit_policy_decision_use(decision);
+            return TRUE;
+        }
+        if (g_str_equal(uri, "about:blank")) {
+            webkit_policy_decision_use(decision);
+            return TRUE;
+        }
+        // Anything else is not ours to show: the default browser takes it.
+        webkit_policy_decision_ignore(decision);
+        if (!g_str_has_prefix(uri, "file:")) Workspace::shared().openURL(uri);
+        return TRUE;
+    }
+
+    static GtkWidget* createWebView(WebKitWebView*, WebKitNavigationAction* action, gpointer data) {
+        auto* self = static_cast<GtkDesktopWebView*>(data);
+        NavigationAction request;
+        WebKitURIRequest* uriRequest = action ? webkit_navigation_action_get_request(action) : nullptr;
+        const char* uri = uriRequest ? webkit_uri_request_get_uri(uriRequest) : nullptr;
+        if (uri && *uri && !g_str_equal(uri, "about:blank")) request.requestURL = std::string(uri);
+        if (auto* delegate = self->uiDelegate()) delegate->webViewCreateWebView(*self, request);
+        // No second web view is ever made.
+        return nullptr;
+    }
+
+    static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data) {
+        auto* self = static_cast<GtkDesktopWebView*>(data);
+        auto* delegate = self->uiDelegate();
+        if (!delegate) return FALSE;
+        const std::string message = webkit_script_dialog_get_message(dialog);
+        switch (webkit_script_dialog_get_dialog_type(dialog)) {
+        case WEBKIT_SCRIPT_DIALOG_ALERT:
+            delegate->webViewRunJavaScriptAlertPanel(*self, message, [] {});
+            return TRUE;
+        case WEBKIT_SCRIPT_DIALOG_CONFIRM: {
+            bool answer = false;
+            delegate->webViewRunJavaScriptConfirmPanel(*self, message, [&answer](bool ok) { answer = ok; });
+            webkit_script_dialog_confirm_set_confirmed(dialog, answer);
+            return TRUE;
+        }
+        default:
+            return FALSE;  // prompts and leave-page questions keep WebKit's own panels
+        }
+    }
+
+    WebKitUserContentManager* manager_ = nullptr;
+    WebKitWebView* view_ = nullptr;
+    std::map<std::string, ScriptMessageHandler*> handlers_;
+    std::map<std::string, std::function<void(const nlohmann::json&)>> observers_;
+    fs::path readAccessFolder_;
+    fs::path allowedFolder_;
+    bool loadFailed_ = false;
+};
+
+}  // namespace
+
+std::shared_ptr<DesktopWebView> makeWebView() { return std::make_shared<GtkDesktopWebView>(); }
+
+}  // namespace platform::gtk
