@@ -80,6 +80,9 @@ std::string saveFileReply(std::string_view base64, std::string_view filename, st
 std::string saveFixtureReply(std::string_view json, std::string_view filename, std::string_view callbackId,
                              const platform::FileManager& files) {
     if (!text::isValidUTF8(json)) return reply::rejectFixed(callbackId, reply::FixedReject::InvalidJSON);
+    // A refused name leaves no trace, not even the folders.
+    if (auto refusal = refusedNameMessage(filename))
+        return reply::rejectMessage(callbackId, *refusal, reply::MessageEscaping::Quote);
     const std::filesystem::path folder = fixturesFolder(files.homeDirectoryForCurrentUser());
     // A folder that cannot be made shows up as the write's failure.
     (void)files.createDirectory(folder, true);
