@@ -68,12 +68,12 @@ const std::string& samplePrograms() {
 void BM_BareStartOfCat(benchmark::State& state) {
     for (auto _ : state) bareStart("/bin/cat");
 }
-BENCHMARK(BM_BareStartOfCat)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BareStartOfCat)->Unit(benchmark::kMicrosecond)->Iterations(400);
 
 void BM_RunnerOnCat(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(vesko::safari::runAppleScript("/bin/cat", samplePrograms()));
 }
-BENCHMARK(BM_RunnerOnCat)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RunnerOnCat)->Unit(benchmark::kMicrosecond)->Iterations(400);
 
 // Both interleaved in one loop, so drift of a shared machine hits both alike.
 void BM_RunnerOverBareStart(benchmark::State& state) {

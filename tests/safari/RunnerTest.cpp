@@ -3,6 +3,8 @@
 #include "platform/Log.hpp"
 #include "platform/Process.hpp"
 #include "safari/AppleScriptRunner.hpp"
+#include "tests/support/PageScripts.hpp"
+#include "tests/support/VeskoStdio.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -183,6 +186,37 @@ TEST_F(FakeRunners, ConcurrentRunsDoNotHoldEachOthersPipes) {
     for (auto& t : quickRuns) t.join();
     slowRun.join();
     for (double s : seconds) EXPECT_LT(s, 2.0);
+}
+
+TEST_F(FakeRunners, ActionsThroughVeskoStdioReachTheRunnerAndAnswerOnce) {
+    // A browser stand-in that answers by the program it reads.
+    auto path = runner("browser", R"SH(program=$(cat)
+case "$program" in
+  *'count of tabs of window 1'*) echo 3 ;;
+  *'lines_'*) printf 'https://a.test/1\tOne\nhttps://b.test/2\tTwo' ;;
+  *'jsCode in tab 2 of window 1'*) echo 'execution error: no tab 2' >&2; exit 1 ;;
+  *'jsCode in tab '*' of window 1'*)
+    n=$(printf '%s' "$program" | sed -n 's/.*jsCode in tab \([0-9]*\) of.*/\1/p')
+    printf '{"tab":"%s"}' "$n" ;;
+  *'current tab of front window'*) echo '{"tab":"current"}' ;;
+  *'starts with "https://nothing'*) echo null ;;
+  *) echo 'syntax error' >&2; exit 1 ;;
+esac)SH");
+    const auto scripts = vesko::testing::runVeskoStdio(
+        {{{"action", "extract-tab"}, {"callbackId", "current"}},
+         {{"action", "extract-tab-by-url"}, {"url", "https://nothing"}, {"callbackId", "none"}},
+         {{"action", "get-tab-urls"}, {"callbackId", "tabs"}},
+         {{"action", "extract-all-tabs"}, {"callbackId", "all"}}},
+        {{"VESKO_OSASCRIPT", path.string()}});
+    ASSERT_EQ(scripts.size(), 4u);
+    std::map<std::string, nlohmann::json> replies;
+    for (const auto& call : vesko::testing::evaluateInPage(scripts)) replies[call["id"]] = call;
+    EXPECT_EQ(replies["current"]["value"], nlohmann::json({{"tab", "current"}}));
+    EXPECT_EQ(replies["none"]["message"],
+              "Failed to extract content from Safari. Make sure Safari is open with an article tab.");
+    EXPECT_EQ(replies["tabs"]["value"], nlohmann::json::parse(R"([{"url":"https://a.test/1","title":"One"},
+                                                                  {"url":"https://b.test/2","title":"Two"}])"));
+    EXPECT_EQ(replies["all"]["value"], nlohmann::json::parse(R"([{"tab":"1"},{"tab":"3"}])"));
 }
 
 TEST(ScriptRunnerPath, EnvironmentOverridesTheRunnerBesideTheExecutable) {
