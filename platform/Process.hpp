@@ -15,7 +15,8 @@ namespace platform::process {
 
 struct Result {
     // False when the child could not be started; `launchError` then says why
-    // (a sentence naming the executable and the system's description).
+    // (the executable's name, the system's description of the
+    // failure, then the full path).
     bool launched = false;
     std::string launchError;
     // Exit status when the child exited normally; 128 + signal number when a

@@ -96,8 +96,9 @@ Result run(const std::filesystem::path& executable, const std::vector<std::strin
     const std::string program = executable.string();
     auto launchFailure = [&](int error) {
         result.launched = false;
-        result.launchError =
-            "The program \xE2\x80\x9C" + program + "\xE2\x80\x9D could not be started: " + describeErrno(error);
+        // The reason comes before the full path, so a shortened message still shows it.
+        result.launchError = "Could not start \xE2\x80\x9C" + executable.filename().string() +
+                             "\xE2\x80\x9D: " + describeErrno(error) + " (" + program + ")";
         return result;
     };
 

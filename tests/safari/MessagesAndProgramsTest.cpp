@@ -36,8 +36,8 @@ TEST(FriendlyError, RulesApplyInOrderWithCaseSensitiveSubstrings) {
     EXPECT_EQ(friendlyError("Application isn't running."), kNotRunning);
     EXPECT_EQ(friendlyError("Safari is not running"), kNotRunning);
     // A runner that cannot be started lands in the fallback, with its reason.
-    EXPECT_EQ(friendlyError("The program \xE2\x80\x9C/x\xE2\x80\x9D could not be started: No such file or directory"),
-              kFallback + "The program \xE2\x80\x9C/x\xE2\x80\x9D could not be started: No such file or directory");
+    const std::string launch = "Could not start \xE2\x80\x9Cvesko-osascript\xE2\x80\x9D: No such file or directory (/x)";
+    EXPECT_EQ(friendlyError(launch), kFallback + launch);
 }
 
 TEST(FriendlyError, FallbackKeepsTheFirst200UserPerceivedCharacters) {

@@ -219,16 +219,5 @@ esac)SH");
     EXPECT_EQ(replies["all"]["value"], nlohmann::json::parse(R"([{"tab":"1"},{"tab":"3"}])"));
 }
 
-TEST(ScriptRunnerPath, EnvironmentOverridesTheRunnerBesideTheExecutable) {
-    const char* saved = std::getenv("VESKO_OSASCRIPT");
-    const std::string keep = saved ? saved : "";
-    ::setenv("VESKO_OSASCRIPT", "/opt/runner", 1);
-    EXPECT_EQ(scriptRunnerPath(), fs::path("/opt/runner"));
-    ::setenv("VESKO_OSASCRIPT", "", 1);
-    EXPECT_EQ(scriptRunnerPath().filename(), "vesko-osascript");
-    if (saved) ::setenv("VESKO_OSASCRIPT", keep.c_str(), 1);
-    else ::unsetenv("VESKO_OSASCRIPT");
-}
-
 }  // namespace
 }  // namespace vesko::safari
