@@ -1,0 +1,49 @@
+#pragma once
+// What the interpreter needs of the application it tells: a snapshot of the
+// windows and their tabs, and running JavaScript in one tab. The DevTools
+// implementation is ChromiumBrowser; tests use an in-memory fake.
+
+#include <nlohmann/json.hpp>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vesko::osascript {
+
+struct TabInfo {
+    std::string id;  // stable for the tab's lifetime
+    std::string url;
+    std::string title;
+};
+
+struct WindowInfo {
+    std::string id;
+    std::vector<TabInfo> tabs;  // in tab order; never empty
+    std::size_t currentTab = 0;  // index into tabs
+};
+
+struct JavaScriptResult {
+    bool threw = false;
+    std::string exception;  // the exception's description when threw
+    bool hasValue = false;  // false for undefined and null
+    nlohmann::json value;   // the result, returned by value
+};
+
+// A failure of the application itself; `number` is the AppleScript error number
+// (-600 not running, -1712 timed out, -609 connection lost, -1728 no such object).
+struct BrowserError : std::runtime_error {
+    BrowserError(int number, const std::string& message) : std::runtime_error(message), number(number) {}
+    int number;
+};
+
+class Browser {
+public:
+    virtual ~Browser() = default;
+    // Windows from front to back. Taken once per run; throws BrowserError.
+    virtual const std::vector<WindowInfo>& windows() = 0;
+    // Evaluates `code` in the tab; throws BrowserError when the tab cannot be reached.
+    virtual JavaScriptResult doJavaScript(const TabInfo& tab, const std::string& code) = 0;
+};
+
+}  // namespace vesko::osascript

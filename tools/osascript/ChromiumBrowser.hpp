@@ -1,0 +1,67 @@
+#pragma once
+// The Browser model over a Chromium-family browser's DevTools protocol.
+//
+// Windows: page targets grouped by Browser.getWindowForTarget. Front window
+// and current tab come from the browser's activity order (/json/list lists
+// pages most recently activated first): window 1 is the window of the most
+// recently activated tab, and a window's current tab is its most recently
+// activated tab. Tab order: DevTools has no tab-strip position, so tabs are
+// numbered in the order this program first saw them (a small state file per
+// endpoint keeps that order from run to run; tabs seen for the first time are
+// appended least recently activated first, which for new tabs is the order in
+// which they were opened).
+
+#include "tools/osascript/Browser.hpp"
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vesko::devtools {
+class Client;
+}
+
+namespace vesko::osascript {
+
+struct ChromiumOptions {
+    // Endpoints to try in order ("host:port"); the first that answers is used.
+    std::vector<std::string> endpoints;
+    // Limit for connecting and for each protocol command, page scripts included.
+    std::chrono::milliseconds timeout{60000};
+    // Folder of the tab-order state files; empty: keep no state.
+    std::filesystem::path stateFolder;
+};
+
+// Endpoint discovery: $VESKO_DEVTOOLS_ENDPOINT if set; else the ports named by
+// the DevToolsActivePort files of Vesko's own profile
+// (~/.local/share/vesko/chromium-profile), ~/.config/chromium and
+// ~/.config/google-chrome; then 127.0.0.1:9222.
+std::vector<std::string> discoverEndpoints();
+
+// $VESKO_OSASCRIPT_TIMEOUT_MS, else 60 s.
+std::chrono::milliseconds configuredTimeout();
+
+// $VESKO_OSASCRIPT_STATE_DIR, else $XDG_RUNTIME_DIR/vesko, else ~/.cache/vesko.
+std::filesystem::path defaultStateFolder();
+
+class ChromiumBrowser final : public Browser {
+public:
+    explicit ChromiumBrowser(ChromiumOptions options);
+    ~ChromiumBrowser() override;
+
+    const std::vector<WindowInfo>& windows() override;
+    JavaScriptResult doJavaScript(const TabInfo& tab, const std::string& code) override;
+
+private:
+    devtools::Client& client();
+    std::vector<std::string> tabOrder(const std::vector<std::string>& byActivity);
+
+    ChromiumOptions options_;
+    std::unique_ptr<devtools::Client> client_;
+    std::optional<std::vector<WindowInfo>> windows_;
+};
+
+}  // namespace vesko::osascript
