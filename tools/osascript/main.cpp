@@ -5,14 +5,12 @@
 // exit status is 1.
 
 #include "tools/osascript/ChromiumBrowser.hpp"
-#include "tools/osascript/Evaluator.hpp"
-#include "tools/osascript/Parser.hpp"
+#include "tools/osascript/Runner.hpp"
 
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <sstream>
 
 using namespace vesko::osascript;
 
@@ -56,28 +54,10 @@ int main(int argc, char** argv) {
     std::string program;
     if (!readProgram(argc, argv, program)) return 1;
 
-    ast::Program tree;
-    try {
-        tree = parse(program);
-    } catch (const SyntaxError& error) {
-        std::string text = formatSyntaxError(program, error) + "\n";
-        std::fwrite(text.data(), 1, text.size(), stderr);
-        return 1;
-    }
-
     ChromiumBrowser browser({discoverEndpoints(), configuredTimeout(), defaultStateFolder()});
-    Evaluator evaluator(browser);
-    Value result;
-    try {
-        result = evaluator.run(tree);
-    } catch (const ExecutionError& error) {
-        std::string text = formatExecutionError(program, error) + "\n";
-        std::fwrite(text.data(), 1, text.size(), stderr);
-        return 1;
-    }
-    if (result.kind != Value::Kind::Nothing) {
-        std::string text = display(result, evaluator.applicationName()) + "\n";
-        std::fwrite(text.data(), 1, text.size(), stdout);
-    }
+    RunOutput output = runScript(program, browser);
+    std::fwrite(output.err.data(), 1, output.err.size(), stderr);
+    std::fwrite(output.out.data(), 1, output.out.size(), stdout);
+    if (output.status != 0) return output.status;
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
