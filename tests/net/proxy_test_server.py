@@ -23,6 +23,7 @@ from urllib.parse import parse_qs, urlsplit
 
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    disable_nagle_algorithm = True
 
     def log_message(self, format, *args):
         pass
