@@ -17,6 +17,9 @@ int runStdioSession(std::istream& in, std::ostream& out, const std::filesystem::
 
     // Lines are read on their own thread and handed to the main queue in
     // order, as messages arrive from a page: one at a time, on the main thread.
+    // The reader thread must not flush `out` (std::cin is tied to std::cout):
+    // only the main thread writes to it.
+    in.tie(nullptr);
     bool inputEnded = false;
     std::thread reader([&in, &inputEnded, webView] {
         std::string line;

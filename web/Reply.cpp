@@ -1,49 +1,122 @@
 #include "web/Reply.hpp"
 
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vesko::reply {
 namespace {
 
-// One pass over the text; `rule` maps a character (or the two line/paragraph
-// separators, given as 0x2028 and 0x2029) to its replacement, or nullptr to
-// copy it. U+2028 and U+2029 are three-byte sequences E2 80 A8 / E2 80 A9.
-template <typename Rule>
-std::string escape(std::string_view text, Rule rule) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 16 + 8);
-    const char* p = text.data();
-    const char* end = p + text.size();
-    const char* run = p;  // start of the pending unescaped run
-    while (p < end) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        const char* replacement = nullptr;
-        std::size_t width = 1;
-        if (c == 0xE2 && end - p >= 3 && static_cast<unsigned char>(p[1]) == 0x80 &&
-            (static_cast<unsigned char>(p[2]) == 0xA8 || static_cast<unsigned char>(p[2]) == 0xA9)) {
-            replacement = static_cast<unsigned char>(p[2]) == 0xA8 ? "\\u2028" : "\\u2029";
-            width = 3;
-        } else if (c == '\\' || c == '\'' || c == '\n' || c == '\r') {
-            replacement = rule(static_cast<char>(c));
+// How each byte is written: most bytes as themselves, the special ones as a
+// backslash and a letter; a carriage return is dropped or written as \r.
+struct EscapeTable {
+    char first[256];
+    char second[256];
+    unsigned char length[256];
+
+    constexpr explicit EscapeTable(bool dropCarriageReturns) : first(), second(), length() {
+        for (int c = 0; c < 256; ++c) {
+            first[c] = static_cast<char>(c);
+            second[c] = 0;
+            length[c] = 1;
         }
-        if (replacement) {
-            out.append(run, p);
-            out.append(replacement);
-            p += width;
-            run = p;
-        } else {
-            ++p;
+        const char specials[][2] = {{'\\', '\\'}, {'\'', '\''}, {'\n', 'n'}, {'\r', 'r'}};
+        for (const auto& [c, letter] : specials) {
+            first[static_cast<unsigned char>(c)] = '\\';
+            second[static_cast<unsigned char>(c)] = letter;
+            length[static_cast<unsigned char>(c)] = 2;
         }
+        if (dropCarriageReturns) length[static_cast<unsigned char>('\r')] = 0;
     }
-    out.append(run, end);
-    return out;
+};
+
+constexpr EscapeTable kKeepCarriageReturns(false);
+constexpr EscapeTable kDropCarriageReturns(true);
+
+inline bool isSeparator(const char* p, const char* end) {  // U+2028 or U+2029 at p
+    return end - p >= 3 && static_cast<unsigned char>(p[0]) == 0xE2 &&
+           static_cast<unsigned char>(p[1]) == 0x80 && (static_cast<unsigned char>(p[2]) & 0xFE) == 0xA8;
 }
 
-const char* common(char c) {
-    switch (c) {
-        case '\\': return "\\\\";
-        case '\'': return "\\'";
-        case '\n': return "\\n";
-        default: return "\\r";
+// Writes the byte at `p` escaped; returns how many input bytes it took.
+inline std::size_t writeOne(char*& o, const char* p, const char* end, const EscapeTable& table) {
+    if (isSeparator(p, end)) {
+        std::memcpy(o, static_cast<unsigned char>(p[2]) == 0xA8 ? "\\u2028" : "\\u2029", 6);
+        o += 6;
+        return 3;
     }
+    const unsigned char c = static_cast<unsigned char>(*p);
+    o[0] = table.first[c];
+    o[1] = table.second[c];
+    o += table.length[c];
+    return 1;
+}
+
+// Writes `text` escaped for a single-quoted JavaScript string literal to `o`
+// and returns the end of what it wrote: backslash, quote, line feed, U+2028
+// and U+2029 always; a carriage return becomes \r, or is dropped when
+// `dropCarriageReturns` is set. `o` must have room for twice the text's size
+// plus 16 bytes (no escape is longer than twice what it replaces).
+//
+// Replies carry whole extraction outputs (hundreds of kilobytes), so text is
+// taken sixteen bytes at a time: the plain runs between special bytes are
+// copied with one 16-byte store each, and no branch depends on which special
+// byte was found.
+char* writeEscaped(char* o, std::string_view text, bool dropCarriageReturns) {
+    const EscapeTable& table = dropCarriageReturns ? kDropCarriageReturns : kKeepCarriageReturns;
+    const char* p = text.data();
+    const char* end = p + text.size();
+#if defined(__SSE2__)
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i quote = _mm_set1_epi8('\'');
+    const __m128i lineFeed = _mm_set1_epi8('\n');
+    const __m128i carriageReturn = _mm_set1_epi8('\r');
+    const __m128i separatorLead = _mm_set1_epi8(static_cast<char>(0xE2));
+    // Every load reads at most 32 bytes past the chunk's start.
+    while (end - p >= 32) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hits = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(chunk, backslash), _mm_cmpeq_epi8(chunk, quote)),
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, lineFeed), _mm_cmpeq_epi8(chunk, carriageReturn)),
+                         _mm_cmpeq_epi8(chunk, separatorLead)));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+        std::size_t pos = 0;  // first byte of the chunk not yet written
+        while (mask != 0) {
+            const std::size_t j = static_cast<std::size_t>(__builtin_ctz(mask));
+            mask &= mask - 1;
+            if (j < pos) continue;  // inside a separator already written
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + pos)));
+            o += j - pos;
+            pos = j + writeOne(o, p + j, end, table);
+        }
+        if (pos < 16) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + pos)));
+            o += 16 - pos;
+            pos = 16;
+        }
+        p += pos;
+    }
+#endif
+    while (p < end) p += writeOne(o, p, end, table);
+    return o;
+}
+
+// Appends `text`, escaped, to `out`.
+void appendEscaped(std::string& out, std::string_view text, bool dropCarriageReturns) {
+    const std::size_t start = out.size();
+    out.resize(start + 2 * text.size() + 16);
+    char* end = writeEscaped(out.data() + start, text, dropCarriageReturns);
+    out.resize(static_cast<std::size_t>(end - out.data()));
+}
+
+std::string escaped(std::string_view text, bool dropCarriageReturns) {
+    std::string out;
+    appendEscaped(out, text, dropCarriageReturns);
+    return out;
 }
 
 constexpr std::string_view kResolveOpen = "Bridge._resolve('";
@@ -60,20 +133,23 @@ std::string concat(std::initializer_list<std::string_view> pieces) {
 
 }  // namespace
 
-std::string parseEscape(std::string_view text) {
-    return escape(text, [](char c) { return c == '\r' ? "" : common(c); });
-}
-
-std::string bodyEscape(std::string_view text) { return escape(text, common); }
-std::string messageEscape(std::string_view text) { return escape(text, common); }
-std::string quoteEscape(std::string_view text) { return escape(text, common); }
+std::string parseEscape(std::string_view text) { return escaped(text, true); }
+std::string bodyEscape(std::string_view text) { return escaped(text, false); }
+std::string messageEscape(std::string_view text) { return escaped(text, false); }
+std::string quoteEscape(std::string_view text) { return escaped(text, false); }
 
 std::string resolveValue(std::string_view callbackId, std::string_view json) {
     return concat({kResolveOpen, callbackId, "', ", json, ")"});
 }
 
 std::string resolveParsed(std::string_view callbackId, std::string_view json) {
-    return concat({kResolveOpen, callbackId, "', JSON.parse('", parseEscape(json), "'))"});
+    // Built in place: extraction outputs are large.
+    std::string out;
+    out.reserve(kResolveOpen.size() + callbackId.size() + 2 * json.size() + 32);
+    out.append(kResolveOpen).append(callbackId).append("', JSON.parse('");
+    appendEscaped(out, json, true);
+    out.append("'))");
+    return out;
 }
 
 std::string resolveText(std::string_view callbackId, std::string_view text) {

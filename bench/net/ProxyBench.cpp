@@ -23,8 +23,8 @@ vesko::testing::ProxyTestServer& server() {
 }
 
 std::string url() {
-    // {"ok":true,"items":[1,2,3]}
-    return "http://" + std::string(vesko::net::anthropicAPIHost()) + "/respond?b64=eyJvayI6dHJ1ZSwiaXRlbXMiOlsxLDIsM119";
+    return "http://" + std::string(vesko::net::anthropicAPIHost()) +
+           "/respond?body=%7B%22ok%22%3Atrue%2C%22items%22%3A%5B1%2C2%2C3%5D%7D";  // {"ok":true,"items":[1,2,3]}
 }
 
 size_t collect(char* bytes, size_t size, size_t count, void* out) {
