@@ -24,25 +24,6 @@ using vesko::testing::evaluateInPage;
 
 namespace {
 
-std::string base64(std::string_view bytes) {
-    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        const unsigned v = (unsigned char)bytes[i] << 16 | (unsigned char)bytes[i + 1] << 8 | (unsigned char)bytes[i + 2];
-        for (int s = 18; s >= 0; s -= 6) out += alphabet[(v >> s) & 63];
-    }
-    if (i < bytes.size()) {
-        unsigned v = (unsigned char)bytes[i] << 16;
-        if (i + 1 < bytes.size()) v |= (unsigned char)bytes[i + 1] << 8;
-        out += alphabet[(v >> 18) & 63];
-        out += alphabet[(v >> 12) & 63];
-        out += i + 1 < bytes.size() ? alphabet[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
-
 std::string percentEncode(std::string_view text) {
     std::string out;
     char buffer[4];
@@ -220,7 +201,7 @@ TEST_F(Proxy, SendsMethodHeadersAndBodyAsGiven) {
 
 TEST_F(Proxy, HandsThePageStatusAndBodyWhateverTheStatus) {
     auto respond = [](int status, std::string_view body) {
-        return fetch({api("/respond?status=" + std::to_string(status) + "&b64=" + percentEncode(base64(body))), "GET",
+        return fetch({api("/respond?status=" + std::to_string(status) + "&body=" + percentEncode(body)), "GET",
                       {}, std::nullopt});
     };
     // An error status with a JSON body resolves.

@@ -4,21 +4,20 @@
 Listens on 127.0.0.1 on a free port and prints the port on the first line of
 standard output. Routes:
   /echo                      200, JSON: method, path, headers (in order), body (text), body_hex
-  /respond?status=N&b64=B    status N with the Base64-decoded body B
+  /respond?status=N&body=B   status N with the body B (percent-encoded bytes)
   /redirect?to=URL&code=N    redirect (default 302) to URL
   /loop                      redirects to itself
   /hang                      reads the request and never answers
   /close-early               promises 100 bytes, sends 10, closes
   /drop                      closes without an answer
 """
-import base64
 import json
 import socket
 import sys
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from urllib.parse import parse_qs, urlsplit
+from urllib.parse import parse_qs, unquote_to_bytes, urlsplit
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -56,7 +55,8 @@ class Handler(BaseHTTPRequestHandler):
             }
             self.send_body(int(query.get("status", 200)), json.dumps(answer).encode())
         elif route == "/respond":
-            self.send_body(int(query.get("status", 200)), base64.b64decode(query.get("b64", "")),
+            raw = dict(p.partition("=")[::2] for p in url.query.split("&") if p)
+            self.send_body(int(query.get("status", 200)), unquote_to_bytes(raw.get("body", "")),
                            query.get("type", "application/json"))
         elif route == "/redirect":
             self.send_body(int(query.get("code", 302)), b"", "text/plain", [("Location", query["to"])])
