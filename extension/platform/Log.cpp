@@ -63,16 +63,21 @@ std::string systemLogForm(std::string_view line, std::size_t maxBytes) {
         }
     }
     if (i < line.size()) {
-        // Never end inside a UTF-8 sequence.
-        while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80) {
-            out.pop_back();
-            --i;
+        // Never end inside a UTF-8 sequence: drop a last sequence that lacks
+        // some of its continuation bytes.
+        std::size_t start = out.size();
+        while (start > 0 && (static_cast<unsigned char>(out[start - 1]) & 0xC0) == 0x80) --start;
+        if (start > 0 && static_cast<unsigned char>(out[start - 1]) >= 0xC0) {
+            unsigned char lead = static_cast<unsigned char>(out[start - 1]);
+            std::size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+            std::size_t have = out.size() - (start - 1);
+            if (have < need) {
+                i -= have;
+                out.resize(start - 1);
+            }
         }
-        if (!out.empty() && static_cast<unsigned char>(out.back()) >= 0xC0) {
-            out.pop_back();
-            --i;
-        }
-        out += "… (" + std::to_string(line.size() - i) + " more bytes)";
+        std::size_t rest = line.size() - i;
+        out += "… (" + std::to_string(rest) + (rest == 1 ? " more byte)" : " more bytes)");
     }
     return out;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 
 #include "extension/platform/JsonValue.hpp"
 #include "extension/platform/Log.hpp"
@@ -165,17 +166,52 @@ std::size_t nestingDepth(std::string_view json, std::size_t limit) {
     return deepest;
 }
 
+std::size_t minimumCompactSize(std::string_view json) {
+    std::size_t total = 0;
+    bool inString = false;
+    bool inScalar = false;
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        char c = json[i];
+        if (inString) {
+            if (c == '\\') {
+                i += json.compare(i + 1, 1, "u") == 0 ? 5 : 1;
+                ++total;
+            } else {
+                ++total;  // the closing quote too
+                if (c == '"') inString = false;
+            }
+            continue;
+        }
+        switch (c) {
+        case ' ': case '\t': case '\n': case '\r':
+            inScalar = false;
+            break;
+        case '"':
+            inString = true;
+            inScalar = false;
+            ++total;
+            break;
+        case '{': case '}': case '[': case ']': case ',': case ':':
+            inScalar = false;
+            ++total;
+            break;
+        default:
+            if (!inScalar) ++total;
+            inScalar = true;
+        }
+    }
+    return total;
+}
+
+std::string replyTooLargeBody() {
+    return nlohmann::json{{"error", "Reply too large"}, {"limit", kMaxOutgoingMessage}}.dump();
+}
+
 std::string replyBody(const nlohmann::json& message, bool* tooLarge) {
     std::string body = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     bool over = body.size() > kMaxOutgoingMessage;
     if (tooLarge) *tooLarge = over;
-    if (!over) return body;
-    nlohmann::json error = {
-        {"error", "Reply too large"},
-        {"size", body.size()},
-        {"limit", kMaxOutgoingMessage},
-    };
-    return error.dump();
+    return over ? replyTooLargeBody() : body;
 }
 
 namespace {
@@ -207,9 +243,58 @@ nlohmann::json serve(nlohmann::json&& message, const HandlerFactory& makeHandler
     return found == info.end() ? nlohmann::json(nullptr) : jsonFromValue(found->second);
 }
 
+// The reply frame's body for one message, or nothing when it is skipped.
+std::optional<std::string> answer(std::string& body, const HandlerFactory& makeHandler) {
+    const std::string size = bytes(body.size());
+    try {
+        if (!isValidUtf8(body)) {
+            log::write("Native message of " + size + " is not valid UTF-8; skipped");
+            return std::nullopt;
+        }
+        if (nestingDepth(body) > kMaxNestingDepth) {
+            log::write("Native message of " + size + " nests deeper than " +
+                       std::to_string(kMaxNestingDepth) + " levels; skipped");
+            return std::nullopt;
+        }
+        if (!nlohmann::json::accept(body)) {
+            log::write("Native message of " + size + " is not valid JSON; skipped");
+            return std::nullopt;
+        }
+        // {"echo":...} adds 9 bytes to the message.
+        if (minimumCompactSize(body) + 9 > kMaxOutgoingMessage) {
+            log::write("Native message of " + size + " cannot be echoed within the browser's limit of " +
+                       std::to_string(kMaxOutgoingMessage) + " bytes; sent an error object instead");
+            return replyTooLargeBody();
+        }
+        nlohmann::json message = nlohmann::json::parse(body);
+        body.clear();
+        if (body.capacity() > kKeptBufferCapacity) std::string().swap(body);
+
+        nlohmann::json replyMessage = serve(std::move(message), makeHandler);
+        bool tooLarge = false;
+        std::string reply = replyBody(replyMessage, &tooLarge);
+        if (tooLarge) {
+            log::write("Reply to a native message of " + size + " exceeds the browser's limit of " +
+                       std::to_string(kMaxOutgoingMessage) + " bytes; sent an error object instead");
+        }
+        return reply;
+    } catch (const std::bad_alloc&) {
+        log::write("Not enough memory for a native message of " + size + "; skipped");
+    } catch (const std::exception& error) {
+        log::write("Native message of " + size + " failed: " + error.what() + "; skipped");
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int runHost(int inFd, int outFd, const HandlerFactory& makeHandler) {
+    // A browser that closed its end has gone away: nothing is wrong here.
+    auto writeFailed = [] {
+        int error = errno;
+        log::write(std::string("Cannot write reply: ") + std::strerror(error) + "; closing");
+        return error == EPIPE ? 0 : 1;
+    };
     FrameReader reader(inFd);
     std::string body;
     for (;;) {
@@ -239,47 +324,9 @@ int runHost(int inFd, int outFd, const HandlerFactory& makeHandler) {
             return 1;
         }
 
-        const std::string size = bytes(body.size());
-        std::string replyText;
-        try {
-            if (!isValidUtf8(body)) {
-                log::write("Native message of " + size + " is not valid UTF-8; skipped");
-                continue;
-            }
-            if (nestingDepth(body) > kMaxNestingDepth) {
-                log::write("Native message of " + size + " nests deeper than " +
-                           std::to_string(kMaxNestingDepth) + " levels; skipped");
-                continue;
-            }
-            nlohmann::json message = nlohmann::json::parse(body, nullptr, false);
-            if (message.is_discarded()) {
-                log::write("Native message of " + size + " is not valid JSON; skipped");
-                continue;
-            }
-            body.clear();
-            if (body.capacity() > kKeptBufferCapacity) std::string().swap(body);
-
-            nlohmann::json replyMessage = serve(std::move(message), makeHandler);
-            bool tooLarge = false;
-            replyText = replyBody(replyMessage, &tooLarge);
-            if (tooLarge) {
-                log::write("Reply to a native message exceeds the browser's limit of " +
-                           std::to_string(kMaxOutgoingMessage) +
-                           " bytes; sent an error object instead");
-            }
-        } catch (const std::bad_alloc&) {
-            log::write("Not enough memory for a native message of " + size + "; skipped");
-            continue;
-        } catch (const std::exception& error) {
-            log::write("Native message of " + size + " failed: " + error.what() + "; skipped");
-            continue;
-        }
-
-        if (!writeFrame(outFd, replyText)) {
-            int error = errno;
-            log::write(std::string("Cannot write reply: ") + std::strerror(error) + "; closing");
-            return error == EPIPE ? 0 : 1;
-        }
+        std::optional<std::string> reply = answer(body, makeHandler);
+        if (!reply) continue;
+        if (!writeFrame(outFd, *reply)) return writeFailed();
     }
 }
 

@@ -13,9 +13,12 @@
 //   frame: it is logged and the host exits with status 1;
 // - input that ends inside a length or a body is logged and the host exits
 //   with status 0, as it does when input ends between frames;
-// - a reply longer than the browser accepts (kMaxOutgoingMessage) is logged
-//   and replaced by a small error object, so the extension's script still
-//   gets an answer: {"error":"Reply too large","size":N,"limit":1048576};
+// - a message whose echo cannot fit in what the browser accepts
+//   (kMaxOutgoingMessage) is not decoded at all (decoding a huge message
+//   costs many times its size in memory); the host logs it and answers with
+//   a small error object, so the extension's script still gets an answer:
+//   {"error":"Reply too large","limit":1048576}. A reply that turns out too
+//   long only once written is replaced by the same object;
 // - when the browser has closed standard output the host logs it and exits
 //   with status 0.
 
@@ -84,6 +87,13 @@ bool isValidUtf8(std::string_view text);
 
 // How deeply arrays and objects nest in a JSON text, counted up to limit + 1.
 std::size_t nestingDepth(std::string_view json, std::size_t limit = kMaxNestingDepth);
+
+// A lower bound of the length of a JSON text once written compactly (without
+// white space, each escape taken as one byte, each number as one).
+std::size_t minimumCompactSize(std::string_view json);
+
+// The answer sent instead of a reply that is too long for the browser.
+std::string replyTooLargeBody();
 
 // The reply frame's body for a reply message: its JSON text, or the error
 // object when that text is longer than kMaxOutgoingMessage.
