@@ -87,6 +87,11 @@ void BM_ProxiedVersusBareRequest(benchmark::State& state) {
     state.counters["bare_median_us"] = median(bareUs);
     state.counters["proxied_median_us"] = median(proxiedUs);
     state.counters["median_ratio"] = median(proxiedUs) / median(bareUs);
+    const double bareMin = *std::min_element(bareUs.begin(), bareUs.end());
+    const double proxiedMin = *std::min_element(proxiedUs.begin(), proxiedUs.end());
+    state.counters["bare_min_us"] = bareMin;
+    state.counters["proxied_min_us"] = proxiedMin;
+    state.counters["min_ratio"] = proxiedMin / bareMin;
     curl_slist_free_all(connect);
     curl_easy_cleanup(easy);
 }

@@ -149,6 +149,8 @@ struct URLSession::Impl {
     std::vector<std::unique_ptr<Task>> incoming;  // guarded by mutex
     bool stopping = false;                       // guarded by mutex
     std::unordered_map<CURL*, std::unique_ptr<Task>> running;  // worker thread only
+    static constexpr std::size_t kIdleHandles = 16;
+    std::vector<CURL*> idleHandles;  // worker thread only
     std::thread worker;
 
     Impl() {
@@ -165,6 +167,7 @@ struct URLSession::Impl {
         }
         curl_multi_wakeup(multi);
         worker.join();
+        for (CURL* easy : idleHandles) curl_easy_cleanup(easy);
         curl_multi_cleanup(multi);
     }
 
@@ -176,8 +179,13 @@ struct URLSession::Impl {
         curl_multi_wakeup(multi);
     }
 
-    static void complete(std::unique_ptr<Task> task, std::optional<std::string> data,
-                         std::optional<URLResponse> response, std::optional<URLError> error) {
+    void complete(std::unique_ptr<Task> task, std::optional<std::string> data,
+                  std::optional<URLResponse> response, std::optional<URLError> error) {
+        // Handles are reset before each use, so a finished one serves the next task.
+        if (task->easy && idleHandles.size() < kIdleHandles) {
+            idleHandles.push_back(task->easy);
+            task->easy = nullptr;
+        }
         DataTaskCompletion completion = std::move(task->completion);
         task.reset();
         try {
@@ -199,7 +207,12 @@ struct URLSession::Impl {
             complete(std::move(task), std::nullopt, std::nullopt, std::move(error));
             return;
         }
-        task->easy = curl_easy_init();
+        if (!idleHandles.empty()) {
+            task->easy = idleHandles.back();
+            idleHandles.pop_back();
+        } else {
+            task->easy = curl_easy_init();
+        }
         if (!task->easy) {
             complete(std::move(task), std::nullopt, std::nullopt,
                      makeError(URLError::Kind::Transport, CURLE_OUT_OF_MEMORY, curl_easy_strerror(CURLE_OUT_OF_MEMORY)));
@@ -297,7 +310,7 @@ struct URLSession::Impl {
         }
     }
 
-    static void cancel(std::unique_ptr<Task> task) {
+    void cancel(std::unique_ptr<Task> task) {
         complete(std::move(task), std::nullopt, std::nullopt, makeError(URLError::Kind::Cancelled, 0, "cancelled"));
     }
 };
