@@ -222,7 +222,8 @@ TEST_F(TabActionsEndToEnd, AllFiveActionsOnAWindowOfFiveTabs) {
             {{"action", "extract-tab-by-url"}, {"url", url("/2024/\"q\\\n")}, {"callbackId", "quoted"}},
             {{"action", "extract-tab-by-index"}, {"tabIndex", 0}, {"callbackId", "zero"}},
             {{"action", "extract-tab-by-index"}, {"tabIndex", 99}, {"callbackId", "beyond"}},
-            {{"action", "extract-tab-by-index"}, {"tabIndex", -1}, {"callbackId", "negative"}},
+            {{"action", "extract-tab-by-index"}, {"tabIndex", -1}, {"callbackId", "last"}},
+            {{"action", "extract-tab-by-index"}, {"tabIndex", -99}, {"callbackId", "negative"}},
             {{"action", "extract-tab-by-index"}, {"tabIndex", 3}, {"callbackId", "throws"}},
             {{"action", "extract-tab-by-index"}, {"tabIndex", 4}, {"callbackId", "hostile"}},
             {{"action", "get-tab-urls"}, {"callbackId", "tabs"}},
@@ -239,6 +240,7 @@ TEST_F(TabActionsEndToEnd, AllFiveActionsOnAWindowOfFiveTabs) {
     EXPECT_EQ(resolvedUrl("second"), url(ArticleFixtures::kSecondArticle));
     EXPECT_EQ(resolvedUrl("prefix"), url(ArticleFixtures::kArticle));  // first of two matches
     EXPECT_EQ(resolvedUrl("empty-url"), url(ArticleFixtures::kAwkwardTitle));
+    EXPECT_EQ(resolvedUrl("last"), url(ArticleFixtures::kAwkwardTitle));  // AppleScript counts -1 from the end
 
     const json& article = replies["prefix"]["value"];
     EXPECT_EQ(article["url_date"], "2024-05-17");
