@@ -1,6 +1,7 @@
 // Helpers shared by the screens: navigation bar, element building, settings
 // and the last results kept between screens.
-import Bridge from './bridge.js';
+// bridge.js, a classic script in every page's <head>, defines window.Bridge.
+export const Bridge = window.Bridge;
 
 const SCREENS = [
   ['main.html', 'Home'],

@@ -76,6 +76,8 @@ public:
         readAccessFolder_ = readAccessFolder.lexically_normal();
         gchar* uri = g_filename_to_uri(fileURL.lexically_normal().c_str(), nullptr, nullptr);
         if (!uri) return;
+        // Until this load starts, a finish reported is the previous load's.
+        awaitingStart_ = true;
         webkit_web_view_load_uri(view_, uri);
         g_free(uri);
     }
@@ -179,9 +181,11 @@ private:
         auto* self = static_cast<GtkDesktopWebView*>(data);
         if (event == WEBKIT_LOAD_STARTED) {
             self->loadFailed_ = false;
+            self->awaitingStart_ = false;
         } else if (event == WEBKIT_LOAD_FINISHED) {
-            // A failed load reports no finished navigation.
-            if (self->loadFailed_) return;
+            // A failed load reports no finished navigation, and neither does
+            // one that a newer load has already replaced.
+            if (self->loadFailed_ || self->awaitingStart_) return;
             if (auto* delegate = self->navigationDelegate()) delegate->webViewDidFinishNavigation(*self);
         }
     }
@@ -256,6 +260,7 @@ private:
     fs::path readAccessFolder_;
     fs::path allowedFolder_;
     bool loadFailed_ = false;
+    bool awaitingStart_ = false;
 };
 
 }  // namespace

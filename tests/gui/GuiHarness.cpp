@@ -1,0 +1,221 @@
+#include "tests/gui/GuiHarness.hpp"
+
+#include "platform/Dispatch.hpp"
+#include "platform/gtk/Desktop.hpp"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <gtk/gtk.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vesko::gui {
+
+bool ChildProcess::start(const std::vector<std::string>& argv, int passFd) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t parent = getpid();
+    pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        // The child goes when the test process goes, however it ends.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(127);
+        if (passFd >= 0) fcntl(passFd, F_SETFD, 0);
+        int devnull = open("/dev/null", O_RDWR);
+        if (devnull >= 0) {
+            dup2(devnull, STDIN_FILENO);
+            if (passFd != STDOUT_FILENO) dup2(devnull, STDOUT_FILENO);
+            dup2(devnull, STDERR_FILENO);
+        }
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    pid_ = child;
+    return true;
+}
+
+int ChildProcess::waitExit(std::chrono::milliseconds timeout) {
+    if (pid_ <= 0) return -1;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        pid_t done = waitpid(pid_, &status, WNOHANG);
+        if (done == pid_) {
+            pid_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+void ChildProcess::stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    if (waitExit(std::chrono::seconds(3)) == -1 && pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+}
+
+namespace {
+
+// Reads one line from `fd` within `timeout`.
+std::string readLine(int fd, std::chrono::milliseconds timeout) {
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    while (std::chrono::steady_clock::now() < deadline) {
+        char c;
+        ssize_t n = read(fd, &c, 1);
+        if (n == 1) {
+            if (c == '\n') return line;
+            line += c;
+        } else if (n == 0) {
+            break;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    return line;
+}
+
+}  // namespace
+
+std::string startXvfb(ChildProcess& server, int width, int height) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return "";
+    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    bool started = server.start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen,
+                                 "-nolisten", "tcp", "-noreset"},
+                                fds[1]);
+    close(fds[1]);
+    std::string number = started ? readLine(fds[0], std::chrono::seconds(15)) : "";
+    close(fds[0]);
+    return number.empty() ? "" : ":" + number;
+}
+
+std::string startSessionBus(ChildProcess& bus) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return "";
+    bool started = bus.start({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                              "--print-address=" + std::to_string(fds[1])},
+                             fds[1]);
+    close(fds[1]);
+    std::string address = started ? readLine(fds[0], std::chrono::seconds(10)) : "";
+    close(fds[0]);
+    return address;
+}
+
+FakeInput::FakeInput() { display_ = XOpenDisplay(nullptr); }
+FakeInput::~FakeInput() {
+    if (display_) XCloseDisplay(static_cast<Display*>(display_));
+}
+
+void FakeInput::chord(const std::vector<unsigned long>& modifiers, unsigned long key) {
+    auto* d = static_cast<Display*>(display_);
+    for (auto m : modifiers) XTestFakeKeyEvent(d, XKeysymToKeycode(d, m), True, CurrentTime);
+    XTestFakeKeyEvent(d, XKeysymToKeycode(d, key), True, CurrentTime);
+    XTestFakeKeyEvent(d, XKeysymToKeycode(d, key), False, CurrentTime);
+    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
+        XTestFakeKeyEvent(d, XKeysymToKeycode(d, *it), False, CurrentTime);
+    XSync(d, False);
+}
+
+void FakeInput::moveTo(int x, int y) {
+    auto* d = static_cast<Display*>(display_);
+    XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
+    XSync(d, False);
+}
+
+void FakeInput::click(int x, int y) {
+    auto* d = static_cast<Display*>(display_);
+    XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
+    XTestFakeButtonEvent(d, 1, True, CurrentTime);
+    XTestFakeButtonEvent(d, 1, False, CurrentTime);
+    XSync(d, False);
+}
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    return platform::dispatch::runMainUntil(done, timeout);
+}
+
+void pump(std::chrono::milliseconds duration) {
+    platform::dispatch::runMainUntil([] { return false; }, duration);
+}
+
+std::vector<nlohmann::json> Probe::of(const std::string& event, const std::string& page) const {
+    std::vector<nlohmann::json> found;
+    for (const auto& e : events)
+        if (e.value("event", "") == event && (page.empty() || e.value("page", "") == page)) found.push_back(e);
+    return found;
+}
+
+bool Desktop::launch() {
+    display = startXvfb(xvfb);
+    if (display.empty()) return false;
+    setenv("DISPLAY", display.c_str(), 1);
+    busAddress = startSessionBus(bus);
+    if (!busAddress.empty()) setenv("DBUS_SESSION_BUS_ADDRESS", busAddress.c_str(), 1);
+    setenv("GTK_THEME", "Adwaita", 1);
+
+    int argc = 1;
+    static char name[] = "gui_tests";
+    static char* args[] = {name, nullptr};
+    char** argv = args;
+    if (!platform::gtk::initialize(&argc, &argv)) return false;
+    workspace = std::make_shared<RecordingWorkspace>();
+    platform::Workspace::setShared(workspace);
+
+    ui = loadMainInterface(VESKO_GUI_TEST_RESOURCES);
+    ui.webView->addObserverMessageHandler("probe", [this](const nlohmann::json& event) { probe.events.push_back(event); });
+    platform::Application::shared().finishLaunching();
+    return true;
+}
+
+void Desktop::webViewPointOnScreen(int x, int y, int* screenX, int* screenY) const {
+    GtkWidget* view = ui.webView->widget();
+    GtkWidget* top = gtk_widget_get_toplevel(view);
+    int inTop = 0, inTopY = 0;
+    gtk_widget_translate_coordinates(view, top, x, y, &inTop, &inTopY);
+    int originX = 0, originY = 0;
+    gdk_window_get_origin(gtk_widget_get_window(top), &originX, &originY);
+    *screenX = originX + inTop;
+    *screenY = originY + inTopY;
+}
+
+namespace {
+Desktop* launched = nullptr;
+}
+
+Desktop& desktop() {
+    if (!launched) {
+        launched = new Desktop;
+        if (!launched->launch()) {
+            std::fprintf(stderr, "could not start the test desktop (Xvfb, GTK)\n");
+            launched->bus.stop();
+            launched->xvfb.stop();
+            std::exit(1);
+        }
+    }
+    return *launched;
+}
+
+void shutdownDesktop() {
+    // The application objects stay: GTK is not torn down before exit. Only
+    // the servers go, by their process ids.
+    if (!launched) return;
+    launched->bus.stop();
+    launched->xvfb.stop();
+}
+
+}  // namespace vesko::gui

@@ -1,0 +1,117 @@
+#pragma once
+// What the window tests need around them: a private X server (Xvfb) and
+// session bus started on free numbers and stopped by their process ids, fake
+// input through XTest, and the application's real main interface loaded with
+// instrumented pages that report their loads and page actions.
+
+#include "app/MainInterface.hpp"
+#include "platform/Workspace.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace vesko::gui {
+
+// A program started for a test and stopped by its own process id.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess() { stop(); }
+
+    // Starts `argv`; `passFd` (when not -1) stays open in the child.
+    // Returns false when the program could not be started.
+    bool start(const std::vector<std::string>& argv, int passFd = -1);
+    // SIGTERM, then SIGKILL after a while; waits for the child.
+    void stop();
+    // Waits up to `timeout` for the child to exit; its exit status, or -1.
+    int waitExit(std::chrono::milliseconds timeout);
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Starts Xvfb on a free display (-displayfd); returns ":N" or "" on failure.
+std::string startXvfb(ChildProcess& server, int width = 1600, int height = 1000);
+// Starts a private session bus; returns its address or "".
+std::string startSessionBus(ChildProcess& bus);
+
+// Fake keyboard and pointer input on the display in $DISPLAY.
+class FakeInput {
+public:
+    FakeInput();
+    ~FakeInput();
+    bool ok() const { return display_ != nullptr; }
+    // Presses `modifiers` (keysyms), taps `key`, releases the modifiers.
+    void chord(const std::vector<unsigned long>& modifiers, unsigned long key);
+    void tap(unsigned long key) { chord({}, key); }
+    void moveTo(int x, int y);
+    void click(int x, int y);
+
+private:
+    void* display_ = nullptr;
+};
+
+// Runs the main loop until `done` holds or `timeout` passes.
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Runs the main loop for `duration`.
+void pump(std::chrono::milliseconds duration);
+
+// A workspace that records the addresses it is asked to open.
+class RecordingWorkspace final : public platform::Workspace {
+public:
+    void openURL(const std::string& url) override {
+        std::lock_guard lock(mutex);
+        opened.push_back(url);
+    }
+    std::vector<std::string> urls() {
+        std::lock_guard lock(mutex);
+        return opened;
+    }
+
+private:
+    std::mutex mutex;
+    std::vector<std::string> opened;
+};
+
+// The instrumented pages' reports (see resources/pages/probe.js).
+struct Probe {
+    std::vector<nlohmann::json> events;
+    std::vector<nlohmann::json> of(const std::string& event, const std::string& page = {}) const;
+    std::size_t count(const std::string& event, const std::string& page = {}) const { return of(event, page).size(); }
+    void clear() { events.clear(); }
+};
+
+// Everything one test process shares: the X server, the bus, and the
+// launched application with its window.
+struct Desktop {
+    ChildProcess xvfb;
+    ChildProcess bus;
+    std::string display;
+    std::string busAddress;
+    std::shared_ptr<RecordingWorkspace> workspace;
+    MainInterface ui;
+    Probe probe;
+
+    // Starts the servers, initialises the desktop layer, loads the main
+    // interface on the test pages and finishes launching. False on failure.
+    bool launch();
+    // The screen position of a point of the web view's content.
+    void webViewPointOnScreen(int x, int y, int* screenX, int* screenY) const;
+};
+
+// The one desktop of this test process (launched on first use).
+Desktop& desktop();
+// Stops the servers of the desktop, if one was launched.
+void shutdownDesktop();
+
+}  // namespace vesko::gui

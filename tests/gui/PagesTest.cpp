@@ -1,0 +1,169 @@
+// The shipped pages in a real web view, with the test playing the native
+// side: the bridge script's requests and callback ids, and the fetch and
+// batch screens showing what comes back.
+#include "tests/gui/GuiHarness.hpp"
+
+#include "web/Reply.hpp"
+
+#include <gtk/gtk.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace vesko::gui {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Plays the native side: records requests, and reports finished loads.
+class NativeSide final : public platform::ScriptMessageHandler, public platform::NavigationDelegate {
+public:
+    std::vector<nlohmann::json> requests;
+    int loads = 0;
+    void userContentController(platform::UserContentController&, const platform::ScriptMessage& message) override {
+        requests.push_back(message.body);
+    }
+    void webViewDidFinishNavigation(platform::WebView&) override { ++loads; }
+
+    std::vector<nlohmann::json> withAction(const std::string& action) const {
+        std::vector<nlohmann::json> found;
+        for (const auto& r : requests)
+            if (r.is_object() && r.value("action", "") == action) found.push_back(r);
+        return found;
+    }
+};
+
+class Pages : public ::testing::Test {
+protected:
+    void SetUp() override {
+        desktop();  // the display and the desktop layer
+        window = gtk_offscreen_window_new();
+        gtk_window_set_default_size(GTK_WINDOW(window), 1000, 700);
+        view = platform::gtk::makeWebView();
+        resources = VESKO_BUILT_RESOURCES;
+        view->setAllowedNavigationFolder(resources / "pages");
+        gtk_container_add(GTK_CONTAINER(window), view->widget());
+        gtk_widget_show_all(window);
+        view->setNavigationDelegate(&native);
+        view->userContentController().addScriptMessageHandler(&native, "vesko");
+        view->addObserverMessageHandler("probe", [this](const nlohmann::json& body) { probes.push_back(body); });
+    }
+    void TearDown() override {
+        gtk_container_remove(GTK_CONTAINER(window), view->widget());
+        view.reset();
+        gtk_widget_destroy(window);
+    }
+
+    void load(const std::string& page) {
+        const int before = native.loads;
+        view->loadFileURL(resources / "pages" / page, resources);
+        ASSERT_TRUE(waitUntil([&] { return native.loads > before; })) << page;
+    }
+
+    // Evaluates `expression` in the page and returns its value (as JSON).
+    nlohmann::json inspect(const std::string& expression) {
+        const auto before = probes.size();
+        view->evaluateJavaScript("window.webkit.messageHandlers.probe.postMessage({value: (" + expression + ")})");
+        if (!waitUntil([&] { return probes.size() > before; }, 5s)) return "(no answer)";
+        return probes.back()["value"];
+    }
+
+    // Waits for the page's next request with `action`.
+    nlohmann::json nextRequest(const std::string& action, std::size_t seen) {
+        waitUntil([&] { return native.withAction(action).size() > seen; }, 5s);
+        auto list = native.withAction(action);
+        return list.size() > seen ? list[seen] : nlohmann::json();
+    }
+
+    GtkWidget* window = nullptr;
+    std::shared_ptr<platform::gtk::DesktopWebView> view;
+    std::filesystem::path resources;
+    NativeSide native;
+    std::vector<nlohmann::json> probes;
+};
+
+const std::regex kSafeId("^[A-Za-z0-9_]+$");
+
+nlohmann::json article(const std::string& title) {
+    return {{"title", title},
+            {"publication", "The Daily Sample"},
+            {"url", "http://127.0.0.1:8000/article.html"},
+            {"url_date", "2026-12-01"},
+            {"raw_text", "First paragraph with \"quotes\" and a backslash \\ and it's fine.\nSecond line."},
+            {"raw_html", "<p>First</p>"},
+            {"head_html", ""},
+            {"header_html", ""}};
+}
+
+TEST_F(Pages, EveryScreenLoadsItsScriptsAndTheBridge) {
+    for (const char* page : {"main.html", "index.html", "batch.html", "export.html", "settings.html", "setup.html"}) {
+        SCOPED_TRACE(page);
+        load(page);
+        // The bridge is in place as soon as the page reports its load, before
+        // the page's modules have necessarily run.
+        EXPECT_EQ(inspect("typeof window.Bridge === 'object' && typeof Bridge.call"), "function");
+        EXPECT_EQ(inspect("typeof handleBridgeAction"), "function");
+        // The navigation bar is built by the shared module: every screen links to every other.
+        ASSERT_TRUE(waitUntil([&] { return inspect("document.querySelectorAll('nav.topbar a').length") == 6; }, 5s));
+    }
+}
+
+TEST_F(Pages, FetchShowsTheArticleOrTheError) {
+    load("index.html");
+    view->evaluateJavaScript("handleBridgeAction('fetch')");
+    auto request = nextRequest("extract-tab", 0);
+    ASSERT_TRUE(request.is_object());
+    const std::string id = request.value("callbackId", "");
+    EXPECT_TRUE(std::regex_match(id, kSafeId)) << id;
+
+    view->evaluateJavaScript(reply::resolveParsed(id, article("A Sample's \"Headline\"").dump()));
+    ASSERT_TRUE(waitUntil([&] { return inspect("document.querySelector('.article-title') !== null") == true; }, 5s));
+    EXPECT_EQ(inspect("document.querySelector('.article-title').textContent"), "A Sample's \"Headline\"");
+    EXPECT_EQ(inspect("document.querySelector('.url').textContent"), "http://127.0.0.1:8000/article.html");
+    EXPECT_EQ(inspect("document.querySelector('.excerpt').textContent.startsWith('First paragraph with \"quotes\"')"),
+              true);
+    EXPECT_EQ(inspect("Bridge.pendingCount"), 0);
+    // The finished fetch badges the dock.
+    auto notice = nextRequest("notify-complete", 0);
+    EXPECT_EQ(notice.value("badge", ""), "1");
+
+    // A failure shows the message for the user, and a second fetch makes a new id.
+    view->evaluateJavaScript("handleBridgeAction('fetch')");
+    auto second = nextRequest("extract-tab", 1);
+    const std::string secondId = second.value("callbackId", "");
+    EXPECT_NE(secondId, id);
+    const std::string message = "Safari isn\u2019t running. Open it and try again.";
+    view->evaluateJavaScript(reply::rejectMessage(secondId, message, reply::MessageEscaping::Message));
+    ASSERT_TRUE(waitUntil([&] { return inspect("document.getElementById('status').className") == "status error"; }, 5s));
+    EXPECT_EQ(inspect("document.getElementById('status').textContent"), message);
+    EXPECT_EQ(inspect("document.querySelector('.article-title') === null"), true);
+
+    // Unknown page actions and stray replies are ignored.
+    view->evaluateJavaScript("handleBridgeAction('something-else'); Bridge._resolve('nobody', 1)");
+    pump(300ms);
+    EXPECT_EQ(native.withAction("extract-tab").size(), 2u);
+}
+
+TEST_F(Pages, BatchListsTabsAndExtractsThemAll) {
+    load("batch.html");
+    auto list = nextRequest("get-tab-urls", 0);
+    ASSERT_TRUE(list.is_object());
+    nlohmann::json tabs = nlohmann::json::array(
+        {{{"url", "http://127.0.0.1:8000/one.html"}, {"title", "One"}}, {{"url", "http://127.0.0.1:8000/two.html"}, {"title", "Two"}}});
+    view->evaluateJavaScript(reply::resolveParsed(list.value("callbackId", ""), tabs.dump()));
+    ASSERT_TRUE(waitUntil([&] { return inspect("document.querySelectorAll('#tabs tr').length") == 2; }, 5s));
+    EXPECT_EQ(inspect("document.getElementById('all').disabled"), false);
+
+    view->evaluateJavaScript("document.getElementById('all').click()");
+    auto all = nextRequest("extract-all-tabs", 0);
+    ASSERT_TRUE(all.is_object());
+    nlohmann::json results = nlohmann::json::array({article("One"), article("Two")});
+    view->evaluateJavaScript(reply::resolveParsed(all.value("callbackId", ""), results.dump()));
+    ASSERT_TRUE(waitUntil([&] { return inspect("document.querySelectorAll('#results article').length") == 2; }, 5s));
+    auto notice = nextRequest("notify-complete", 0);
+    EXPECT_EQ(notice.value("badge", ""), "2");
+}
+
+}  // namespace
+}  // namespace vesko::gui
