@@ -1,5 +1,6 @@
 #include "extension/platform/NativeMessaging.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +21,16 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 // A body buffer that grew past this is released after its message.
 constexpr std::size_t kKeptBufferCapacity = 1024 * 1024;
 
+// Blocks until fd is ready for events (or has hung up); false on error.
+bool waitFor(int fd, short events) {
+    pollfd p{fd, events, 0};
+    for (;;) {
+        int ready = ::poll(&p, 1, -1);
+        if (ready > 0) return true;
+        if (ready < 0 && errno != EINTR) return false;
+    }
+}
+
 std::string bytes(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
 
 }  // namespace
@@ -39,6 +50,8 @@ bool FrameReader::fill() {
             return true;
         }
         if (n < 0 && errno == EINTR) continue;
+        // Input that was left non-blocking: wait for it like a blocking read.
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(fd_, POLLIN)) continue;
         buffer_.resize(old);
         ended_ = true;
         if (n < 0) lastError_ = errno;
@@ -99,6 +112,8 @@ bool writeFrame(int fd, std::string_view body) {
         if (n > 0) {
             done += static_cast<std::size_t>(n);
         } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(fd, POLLOUT)) {
             continue;
         } else {
             if (n == 0) errno = EIO;

@@ -42,7 +42,9 @@ inline std::string lengthOnly(std::uint32_t length) {
 
 class HostProcess {
 public:
-    explicit HostProcess(std::vector<std::string> extraArgs = {}) {
+    // nonBlocking: the host's standard input and output are handed over in
+    // non-blocking mode.
+    explicit HostProcess(bool nonBlocking = false) {
         char pattern[] = "/tmp/vesko-extension-test-XXXXXX";
         if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
         dir_ = pattern;
@@ -50,6 +52,10 @@ public:
 
         int in[2], out[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+        if (nonBlocking) {
+            ::fcntl(in[0], F_SETFL, O_NONBLOCK);
+            ::fcntl(out[1], F_SETFL, O_NONBLOCK);
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
@@ -67,8 +73,8 @@ public:
         for (auto& e : env) envp.push_back(e.data());
         envp.push_back(nullptr);
 
+        // What Chromium passes: the calling extension's origin.
         std::vector<std::string> args{VESKO_EXTENSION_EXECUTABLE, "chrome-extension://test/"};
-        args.insert(args.end(), extraArgs.begin(), extraArgs.end());
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);

@@ -211,6 +211,30 @@ TEST(ExtensionHost, ExitsCleanlyWhenTheBrowserStopsReading) {
     EXPECT_NE(host.log().find("Cannot write reply"), std::string::npos) << host.log();
 }
 
+TEST(ExtensionHost, WaitsForInputAndOutputLeftNonBlocking) {
+    HostProcess host(/*nonBlocking=*/true);
+    // A frame in pieces, with pauses the host must wait through.
+    const std::string bytes = frame(R"({"slow":true})");
+    ASSERT_TRUE(host.send(bytes.substr(0, 2)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(host.send(bytes.substr(2, 6)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(host.send(bytes.substr(8)));
+    auto reply = host.receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(json::parse(*reply), echoOf({{"slow", true}}));
+    // A reply bigger than the pipe holds, read only after a pause.
+    const std::string large(900000, 'L');
+    ASSERT_TRUE(host.send(frame(json(large).dump())));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    reply = host.receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(json::parse(*reply), echoOf(large));
+    host.closeInput();
+    EXPECT_EQ(host.waitForExit(), 0);
+    EXPECT_EQ(host.logLines().size(), 2u) << host.log();
+}
+
 TEST(ExtensionHost, TenThousandMessagesLeaveMemoryFlat) {
     HostProcess host;
     auto roundTrip = [&](int i) {
