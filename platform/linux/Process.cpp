@@ -47,14 +47,13 @@ struct Pipe {
 // Appends what is available on `fd` to `sink`. Returns false at end of file
 // or on an error other than "try again".
 bool drainOnce(int fd, std::string& sink) {
-    constexpr std::size_t chunk = 64 * 1024;
-    const std::size_t before = sink.size();
-    sink.resize(before + chunk);
-    const ssize_t n = ::read(fd, sink.data() + before, chunk);
-    sink.resize(before + (n > 0 ? static_cast<std::size_t>(n) : 0));
-    if (n > 0) return true;
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
-    return false;
+    char buffer[64 * 1024];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+        sink.append(buffer, static_cast<std::size_t>(n));
+        return true;
+    }
+    return n < 0 && (errno == EINTR || errno == EAGAIN);
 }
 
 // Blocks SIGPIPE for the calling thread while a child's standard input is
@@ -143,7 +142,15 @@ Result run(const std::filesystem::path& executable, const std::vector<std::strin
         SigpipeGuard guard;
         ::fcntl(in.write, F_SETFL, ::fcntl(in.write, F_GETFL) | O_NONBLOCK);
         std::size_t written = 0;
+        // Most programs fit in the pipe: write before the first poll.
+        auto writeSome = [&] {
+            const ssize_t n = ::write(in.write, input.data() + written, input.size() - written);
+            if (n > 0) written += static_cast<std::size_t>(n);
+            const bool failed = n < 0 && errno != EAGAIN && errno != EINTR;
+            if (failed || written == input.size()) closeFd(in.write);
+        };
         if (input.empty()) closeFd(in.write);
+        else writeSome();
 
         while (in.write >= 0 || out.read >= 0 || err.read >= 0) {
             pollfd fds[3];
@@ -156,12 +163,7 @@ Result run(const std::filesystem::path& executable, const std::vector<std::strin
                 if (errno == EINTR) continue;
                 break;
             }
-            if (inSlot >= 0 && fds[inSlot].revents != 0) {
-                const ssize_t n = ::write(in.write, input.data() + written, input.size() - written);
-                if (n > 0) written += static_cast<std::size_t>(n);
-                const bool failed = n < 0 && errno != EAGAIN && errno != EINTR;
-                if (failed || written == input.size()) closeFd(in.write);
-            }
+            if (inSlot >= 0 && fds[inSlot].revents != 0) writeSome();
             if (outSlot >= 0 && fds[outSlot].revents != 0 && !drainOnce(out.read, result.standardOutput))
                 closeFd(out.read);
             if (errSlot >= 0 && fds[errSlot].revents != 0 && !drainOnce(err.read, result.standardError))
