@@ -105,15 +105,30 @@ export function notifyDone(badge) {
   }
 }
 
+// The article's readable text: the extraction's own text when it has one,
+// else the text of its HTML, parsed into an inert document (nothing in it
+// runs or loads).
+export function articleText(result) {
+  if (result.raw_text) return result.raw_text;
+  if (!result.raw_html) return '';
+  const doc = new DOMParser().parseFromString(result.raw_html, 'text/html');
+  doc.querySelectorAll('script, style, noscript, template, nav, header, footer, aside').forEach((n) => n.remove());
+  const root = doc.querySelector('article') || doc.querySelector('main') || doc.body;
+  if (!root) return '';
+  const blocks = [...root.querySelectorAll('p, h2, h3, li, blockquote')].map((n) => n.textContent.trim()).filter(Boolean);
+  return blocks.length ? blocks.join('\n') : root.textContent;
+}
+
 export function articleCard(result, excerptLength) {
+  const text = articleText(result);
   const date = result.url_date ? el('span', { class: 'chip' }, result.url_date) : null;
   const publication = result.publication ? el('span', { class: 'chip' }, result.publication) : null;
   return el('article', { class: 'card article' },
     el('h2', { class: 'article-title' }, result.title || '(untitled)'),
     el('div', { class: 'meta' }, publication, date,
       el('a', { class: 'url', href: result.url || '#', target: '_blank', rel: 'noopener' }, result.url || '')),
-    el('p', { class: 'excerpt' }, excerpt(result.raw_text, excerptLength) || 'No text found on this page.'),
+    el('p', { class: 'excerpt' }, excerpt(text, excerptLength) || 'No text found on this page.'),
     el('div', { class: 'stats' },
-      `${(result.raw_text || '').length.toLocaleString()} characters of text \u00b7 `,
+      `${text.length.toLocaleString()} characters of text \u00b7 `,
       `${(result.raw_html || '').length.toLocaleString()} characters of HTML`));
 }
