@@ -62,7 +62,8 @@ public:
             "--disable-background-networking", "--disable-component-update", "--disable-sync",
             "--host-resolver-rules=MAP * ~NOTFOUND", "--user-data-dir=" + profile.string(),
             "--remote-debugging-pipe", "--load-extension=" + extension.string(),
-            // Newer builds ignore --load-extension unless this is turned off.
+            // Some builds ignore --load-extension unless this is turned off;
+            // Debian's 156 honours it either way.
             "--disable-features=DisableLoadExtensionCommandLineSwitch", "about:blank"};
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
