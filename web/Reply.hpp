@@ -56,4 +56,9 @@ std::string resolveFetchResponse(std::string_view callbackId, std::int64_t statu
 // if(typeof handleBridgeAction==='function') handleBridgeAction('ACTION'); quote-escaped.
 std::string pushAction(std::string_view action);
 
+namespace detail {
+// Turns the processor-specific escaping path off (tests compare both paths).
+void allowWideEscaping(bool allowed);
+}  // namespace detail
+
 }  // namespace vesko::reply

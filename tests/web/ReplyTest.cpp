@@ -73,6 +73,7 @@ TEST(ReplyForms, AnyTextReachesThePageUnchangedInEveryForm) {
     std::vector<std::string> texts = {"", "plain", "it's", "a\\b", "line\nfeed", "carriage\rreturn",
                                       "\r\n", "\xE2\x80\xA8", "\\'\\\n"};
     for (int i = 0; i < 60; ++i) texts.push_back(awkwardText(random, 1 + i % 23));
+    for (int i = 0; i < 8; ++i) texts.push_back(awkwardText(random, 100 + 37 * i));  // long enough for block paths
 
     std::vector<std::string> scripts;
     for (const auto& text : texts) {
@@ -124,4 +125,50 @@ TEST(ReplyForms, PushIsHarmlessOnAPageWithoutHandler) {
     // The stub defines handleBridgeAction; a page without one must not throw.
     const json calls = evaluateInPage({"handleBridgeAction = undefined", reply::pushAction("fetch")});
     EXPECT_TRUE(calls.empty()) << calls.dump();
+}
+
+namespace {
+
+// The escapings written out plainly, one character at a time.
+std::string referenceEscape(const std::string& text, bool dropCarriageReturns) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (text.compare(i, 3, "\xE2\x80\xA8") == 0 || text.compare(i, 3, "\xE2\x80\xA9") == 0) {
+            out += text[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+            i += 2;
+        } else if (c == '\\') out += "\\\\";
+        else if (c == '\'') out += "\\'";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += dropCarriageReturns ? "" : "\\r";
+        else out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(ReplyForms, EveryEscapingPathAgreesWithThePlainRules) {
+    // Long texts go through the block-wise paths; the byte-wise tail and the
+    // portable path must give the same text.
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> length(0, 400);
+    std::uniform_int_distribution<int> density(1, 60);
+    for (int round = 0; round < 400; ++round) {
+        std::string text;
+        const int n = length(random), specials = density(random);
+        std::uniform_int_distribution<int> roll(0, 99);
+        static const std::vector<std::string> awkward = {"'", "\\", "\n", "\r", "\xE2\x80\xA8", "\xE2\x80\xA9",
+                                                         "\xE2\x80\x99", "\xE2", "é"};
+        std::uniform_int_distribution<std::size_t> pick(0, awkward.size() - 1);
+        for (int i = 0; i < n; ++i) text += roll(random) < specials ? awkward[pick(random)] : std::string(1, 'a' + i % 26);
+        SCOPED_TRACE(json(text).dump(-1, ' ', false, json::error_handler_t::replace));
+        for (bool wide : {true, false}) {
+            reply::detail::allowWideEscaping(wide);
+            ASSERT_EQ(reply::parseEscape(text), referenceEscape(text, true)) << "wide " << wide;
+            ASSERT_EQ(reply::bodyEscape(text), referenceEscape(text, false)) << "wide " << wide;
+            ASSERT_EQ(reply::resolveParsed("i", text), "Bridge._resolve('i', JSON.parse('" + referenceEscape(text, true) + "'))");
+        }
+    }
+    reply::detail::allowWideEscaping(true);
 }
