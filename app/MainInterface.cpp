@@ -3,6 +3,9 @@
 #include "app/ViewControllerResponder.hpp"
 #include "platform/Bundle.hpp"
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace vesko {
 
 MainInterface loadMainInterface(const std::filesystem::path& resourceFolder) {
@@ -27,7 +30,12 @@ MainInterface loadMainInterface(const std::filesystem::path& resourceFolder) {
 int applicationMain(int argc, char** argv) {
     if (!platform::gtk::initialize(&argc, &argv)) return 1;
     MainInterface ui = loadMainInterface(platform::bundle::resourceFolder());
-    return platform::Application::shared().run();
+    const int status = platform::Application::shared().run();
+    // Like the platform's terminate: the process ends here, without tearing
+    // down the window, the web view and the queues' threads piece by piece.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
 }
 
 }  // namespace vesko

@@ -10,10 +10,12 @@
 #include "platform/gtk/Desktop.hpp"
 #include "platform/gtk/DesktopInternal.hpp"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <iostream>
 
 namespace platform::gtk {
@@ -520,6 +522,12 @@ bool initialize(int* argc, char*** argv) {
     AlertPresenter::setShared(makeAlertPresenter());
     platform::Dock::setShared(makeDock("vesko.desktop"));
     carbon::setHotKeyBackend(makeX11HotKeyBackend(gdk_display_get_name(gdk_display_get_default())));
+    // Ctrl+C in the terminal or a polite kill quits like "Quit Vesko".
+    for (int signal : {SIGINT, SIGTERM})
+        g_unix_signal_add(signal, +[](gpointer) -> gboolean {
+            Application::shared().terminate();
+            return G_SOURCE_CONTINUE;
+        }, nullptr);
     return true;
 }
 

@@ -292,6 +292,50 @@ TEST(Commands, FetchCurrentTabFromTheMenuDeliversOneFetch) {
     EXPECT_EQ(d.probe.count("action"), 0u);
 }
 
+TEST(Commands, EditItemsWorkInThePageTextFields) {
+    auto& d = desktop();
+    showPage("edit.html");
+    focusWindow();
+    d.ui.webView->evaluateJavaScript("document.getElementById('from').focus()");
+    pump(300ms);
+    gtk_menu_item_activate(GTK_MENU_ITEM(menuItemWidget("Edit", "Select All")));
+    gtk_menu_item_activate(GTK_MENU_ITEM(menuItemWidget("Edit", "Copy")));
+    pump(300ms);
+    d.ui.webView->evaluateJavaScript("document.getElementById('to').focus()");
+    pump(300ms);
+    // Ctrl+V is the Paste item's accelerator.
+    FakeInput input;
+    input.chord({XK_Control_L}, XK_v);
+    d.probe.clear();
+    ASSERT_TRUE(waitUntil([&] {
+        d.ui.webView->evaluateJavaScript(
+            "probeReport({event: 'value', value: document.getElementById('to').value})");
+        pump(100ms);
+        auto values = d.probe.of("value");
+        return !values.empty() && values.back()["value"] == "copied through the Edit menu";
+    }, 5s));
+}
+
+TEST(Commands, CheckForUpdatesNamesTheVersion) {
+    auto& d = desktop();
+    focusWindow();
+    struct Recorder final : platform::AlertPresenter {
+        std::vector<platform::Alert> shown;
+        int runModal(const platform::Alert& alert) override {
+            shown.push_back(alert);
+            return platform::kAlertFirstButtonReturn;
+        }
+    };
+    auto recorder = std::make_shared<Recorder>();
+    platform::AlertPresenter::setShared(recorder);
+    gtk_menu_item_activate(GTK_MENU_ITEM(menuItemWidget("Vesko", "Check for Updates…")));
+    platform::AlertPresenter::setShared(platform::gtk::makeAlertPresenter());
+    ASSERT_EQ(recorder->shown.size(), 1u);
+    EXPECT_NE(recorder->shown[0].messageText.find("Vesko " VESKO_TEST_VERSION), std::string::npos)
+        << recorder->shown[0].messageText;
+    EXPECT_TRUE(d.ui.delegate->updaterController->started());
+}
+
 TEST(Commands, MenuAcceleratorsReachTheWindow) {
     auto& d = desktop();
     showPage("batch.html");

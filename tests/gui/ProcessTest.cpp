@@ -9,6 +9,7 @@
 #include <X11/keysym.h>
 
 
+#include <csignal>
 #include <cstdlib>
 #include <thread>
 
@@ -72,6 +73,24 @@ TEST(Application, StartsWithItsHotKeyTakenAndQuitsWhenTheWindowCloses) {
     close.xclient.data.l[1] = CurrentTime;
     XSendEvent(x, window, False, NoEventMask, &close);
     XSync(x, False);
+    EXPECT_EQ(app.waitExit(15s), 0);
+    XCloseDisplay(x);
+}
+
+TEST(Application, QuitsCleanlyOnSigterm) {
+    ChildProcess xvfb;
+    const std::string display = startXvfb(xvfb);
+    ASSERT_FALSE(display.empty());
+    setenv("DISPLAY", display.c_str(), 1);
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    Display* x = XOpenDisplay(display.c_str());
+    ASSERT_NE(x, nullptr);
+    ChildProcess app;
+    ASSERT_TRUE(app.start({VESKO_EXECUTABLE}));
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!findWindow(x, "Vesko") && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(100ms);
+    ASSERT_NE(findWindow(x, "Vesko"), 0u);
+    kill(app.pid(), SIGTERM);
     EXPECT_EQ(app.waitExit(15s), 0);
     XCloseDisplay(x);
 }
