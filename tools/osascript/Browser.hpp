@@ -20,7 +20,7 @@ struct TabInfo {
 struct WindowInfo {
     std::string id;
     std::vector<TabInfo> tabs;  // in tab order; never empty
-    std::size_t currentTab = 0;  // index into tabs
+    std::size_t currentTab = 0;  // index into tabs (see Browser::currentTab)
 };
 
 struct JavaScriptResult {
@@ -42,6 +42,9 @@ public:
     virtual ~Browser() = default;
     // Windows from front to back. Taken once per run; throws BrowserError.
     virtual const std::vector<WindowInfo>& windows() = 0;
+    // The index of the window's current tab. The default reads WindowInfo; a
+    // browser may work it out only when it is asked for.
+    virtual std::size_t currentTab(std::size_t window) { return windows().at(window).currentTab; }
     // Evaluates `code` in the tab; throws BrowserError when the tab cannot be reached.
     virtual JavaScriptResult doJavaScript(const TabInfo& tab, const std::string& code) = 0;
 };

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -103,63 +104,75 @@ devtools::Client& ChromiumBrowser::client() {
 const std::vector<WindowInfo>& ChromiumBrowser::windows() {
     if (windows_) return *windows_;
     devtools::Client& c = client();
-
-    struct Page {
-        std::string id, url, title;
-    };
-    std::vector<Page> pages;  // most recently activated first
-    std::vector<devtools::Command> lookups;
     try {
-        for (const auto& target : c.getJson("/json/list")) {
-            if (target.value("type", "") != "page") continue;
-            std::string url = target.value("url", "");
+        // The activity order comes over HTTP, which Chromium answers slowly; it
+        // runs while the protocol commands are answered, and is waited for only
+        // when the windows' order, a current tab or a new tab's place needs it.
+        activityRequest_ = c.requestJson("/json/list");
+
+        auto targets = c.call("Target.getTargets");
+        std::vector<TabInfo> pages;
+        std::vector<devtools::Command> lookups;
+        for (const auto& info : targets.value("targetInfos", nlohmann::json::array())) {
+            if (info.value("type", "") != "page") continue;
+            std::string url = info.value("url", "");
             if (url.rfind("devtools://", 0) == 0) continue;
-            pages.push_back({target.value("id", ""), url, target.value("title", "")});
+            pages.push_back({info.value("targetId", ""), url, info.value("title", "")});
             lookups.push_back({"Browser.getWindowForTarget", {{"targetId", pages.back().id}}, ""});
         }
-        // /json/list escapes titles for HTML: take titles and addresses from the protocol.
-        lookups.push_back({"Target.getTargets", nlohmann::json::object(), ""});
-        std::vector<nlohmann::json> answers = c.callAll(lookups);
-        std::map<std::string, const nlohmann::json*> infos;
-        const nlohmann::json targetInfos = answers.back().value("targetInfos", nlohmann::json::array());
-        for (const auto& info : targetInfos)
-            if (info.contains("targetId") && info["targetId"].is_string())
-                infos[info["targetId"].get<std::string>()] = &info;
-        for (auto& page : pages) {
-            auto it = infos.find(page.id);
-            if (it == infos.end()) continue;
-            page.url = it->second->value("url", page.url);
-            page.title = it->second->value("title", page.title);
-        }
+        std::vector<nlohmann::json> answers;
+        if (!lookups.empty()) answers = c.callAll(lookups);
 
-        std::vector<std::string> byActivity;
-        std::vector<std::string> windowOrder;                    // window ids, front first
-        std::map<std::string, std::vector<std::size_t>> members;  // window id -> pages, by activity
+        std::vector<std::string> windowIds;                    // first appearance
+        std::map<std::string, std::vector<std::size_t>> members;  // window id -> pages
+        std::vector<std::string> pageIds;
         for (std::size_t i = 0; i < pages.size(); ++i) {
             const auto& answer = answers[i];
             if (answer.contains("error") || !answer.contains("windowId")) continue;  // not in a window
             std::string windowId = answer["windowId"].dump();
-            if (!members.count(windowId)) windowOrder.push_back(windowId);
+            if (!members.count(windowId)) windowIds.push_back(windowId);
             members[windowId].push_back(i);
-            byActivity.push_back(pages[i].id);
+            pageIds.push_back(pages[i].id);
         }
 
-        auto order = tabOrder(byActivity);
-        auto rank = [&](const std::string& id) {
-            return std::find(order.begin(), order.end(), id) - order.begin();
-        };
+        std::vector<std::string> known = loadTabOrder();
+        bool allKnown = std::all_of(pageIds.begin(), pageIds.end(), [&](const std::string& id) {
+            return std::find(known.begin(), known.end(), id) != known.end();
+        });
+        if (windowIds.size() > 1 || !allKnown) activity();
+
+        // Tab order: the known order, then new tabs least recently activated first.
+        std::vector<std::string> order;
+        for (const auto& id : known)
+            if (std::find(pageIds.begin(), pageIds.end(), id) != pageIds.end()) order.push_back(id);
+        std::vector<std::string> fresh;
+        for (const auto& id : pageIds)
+            if (std::find(order.begin(), order.end(), id) == order.end()) fresh.push_back(id);
+        std::stable_sort(fresh.begin(), fresh.end(),
+                         [&](const std::string& a, const std::string& b) { return activityRank(a) > activityRank(b); });
+        order.insert(order.end(), fresh.begin(), fresh.end());
+        if (order != known) saveTabOrder(order);
+
+        // Window order: front (most recently activated tab) first.
+        if (windowIds.size() > 1) {
+            auto windowRank = [&](const std::string& windowId) {
+                std::size_t best = SIZE_MAX;
+                for (std::size_t i : members[windowId]) best = std::min(best, activityRank(pages[i].id));
+                return best;
+            };
+            std::stable_sort(windowIds.begin(), windowIds.end(),
+                             [&](const std::string& a, const std::string& b) { return windowRank(a) < windowRank(b); });
+        }
+
+        auto rank = [&](const std::string& id) { return std::find(order.begin(), order.end(), id) - order.begin(); };
         std::vector<WindowInfo> result;
-        for (const auto& windowId : windowOrder) {
+        for (const auto& windowId : windowIds) {
             WindowInfo window;
             window.id = windowId;
             std::vector<std::size_t> tabs = members[windowId];
-            std::string current = pages[tabs.front()].id;
             std::stable_sort(tabs.begin(), tabs.end(),
                              [&](std::size_t a, std::size_t b) { return rank(pages[a].id) < rank(pages[b].id); });
-            for (std::size_t index : tabs) {
-                window.tabs.push_back({pages[index].id, pages[index].url, pages[index].title});
-                if (pages[index].id == current) window.currentTab = window.tabs.size() - 1;
-            }
+            for (std::size_t index : tabs) window.tabs.push_back(pages[index]);
             result.push_back(std::move(window));
         }
         windows_ = std::move(result);
@@ -173,42 +186,77 @@ const std::vector<WindowInfo>& ChromiumBrowser::windows() {
     return *windows_;
 }
 
-std::vector<std::string> ChromiumBrowser::tabOrder(const std::vector<std::string>& byActivity) {
-    // Known order first (tabs still open), then new tabs, least recently activated first.
-    std::vector<std::string> known;
-    std::string browserId = client().version().value("webSocketDebuggerUrl", "");
-    fs::path file;
-    if (!options_.stateFolder.empty()) {
-        std::string name = client().endpoint();
-        std::replace(name.begin(), name.end(), ':', '-');
-        std::replace(name.begin(), name.end(), '/', '-');
-        file = options_.stateFolder / ("tab-order-" + name + ".json");
-        std::ifstream in(file);
-        auto saved = nlohmann::json::parse(in, nullptr, false);
-        if (!saved.is_discarded() && saved.is_object() && saved.value("browser", "") == browserId &&
-            saved.contains("tabs") && saved["tabs"].is_array())
-            for (const auto& id : saved["tabs"])
-                if (id.is_string()) known.push_back(id.get<std::string>());
+const std::vector<std::string>& ChromiumBrowser::activity() {
+    if (activity_) return *activity_;
+    std::vector<std::string> ids;
+    if (activityRequest_) {
+        for (const auto& target : client().awaitJson(activityRequest_))
+            if (target.value("type", "") == "page") ids.push_back(target.value("id", ""));
     }
-    std::vector<std::string> order;
-    for (const auto& id : known)
-        if (std::find(byActivity.begin(), byActivity.end(), id) != byActivity.end()) order.push_back(id);
-    for (auto it = byActivity.rbegin(); it != byActivity.rend(); ++it)
-        if (std::find(order.begin(), order.end(), *it) == order.end()) order.push_back(*it);
+    activity_ = std::move(ids);
+    return *activity_;
+}
 
-    if (!file.empty() && order != known) {
-        std::error_code ignored;
-        fs::create_directories(options_.stateFolder, ignored);
-        fs::path temp = file;
-        temp += "." + std::to_string(getpid()) + ".tmp";
-        {
-            std::ofstream out(temp, std::ios::trunc);
-            out << nlohmann::json{{"browser", browserId}, {"tabs", order}}.dump();
-        }
-        fs::rename(temp, file, ignored);
-        if (ignored) fs::remove(temp, ignored);
+std::size_t ChromiumBrowser::activityRank(const std::string& id) {
+    const auto& ids = activity();
+    return static_cast<std::size_t>(std::find(ids.begin(), ids.end(), id) - ids.begin());
+}
+
+std::size_t ChromiumBrowser::currentTab(std::size_t window) {
+    const auto& all = windows();
+    if (window >= all.size()) return 0;
+    try {
+        const auto& tabs = all[window].tabs;
+        std::size_t best = 0;
+        for (std::size_t i = 1; i < tabs.size(); ++i)
+            if (activityRank(tabs[i].id) < activityRank(tabs[best].id)) best = i;
+        return best;
+    } catch (const devtools::UnavailableError&) {
+        throw BrowserError(-600, "Application isn\u2019t running.");
+    } catch (const devtools::TimeoutError&) {
+        throw BrowserError(-1712, "AppleEvent timed out.");
     }
-    return order;
+}
+
+fs::path ChromiumBrowser::stateFile() {
+    if (options_.stateFolder.empty()) return {};
+    std::string name = client().endpoint();
+    std::replace(name.begin(), name.end(), ':', '-');
+    std::replace(name.begin(), name.end(), '/', '-');
+    return options_.stateFolder / ("tab-order-" + name + ".json");
+}
+
+std::vector<std::string> ChromiumBrowser::loadTabOrder() {
+    std::vector<std::string> known;
+    fs::path file = stateFile();
+    if (file.empty()) return known;
+    std::ifstream in(file);
+    if (!in) return known;
+    auto saved = nlohmann::json::parse(in, nullptr, false);
+    std::string browserId = client().version().value("webSocketDebuggerUrl", "");
+    if (!saved.is_discarded() && saved.is_object() && saved.value("browser", "") == browserId &&
+        saved.contains("tabs") && saved["tabs"].is_array())
+        for (const auto& id : saved["tabs"])
+            if (id.is_string()) known.push_back(id.get<std::string>());
+    return known;
+}
+
+void ChromiumBrowser::saveTabOrder(const std::vector<std::string>& order) {
+    fs::path file = stateFile();
+    if (file.empty()) return;
+    std::error_code ignored;
+    fs::create_directories(options_.stateFolder, ignored);
+    fs::path temp = file;
+    temp += "." + std::to_string(getpid()) + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        out << nlohmann::json{{"browser", client().version().value("webSocketDebuggerUrl", "")}, {"tabs", order}}
+                   .dump();
+        if (!out) return;
+    }
+    // Written whole and renamed, so a concurrent run reads the old or the new order.
+    fs::rename(temp, file, ignored);
+    if (ignored) fs::remove(temp, ignored);
 }
 
 JavaScriptResult ChromiumBrowser::doJavaScript(const TabInfo& tab, const std::string& code) {

@@ -20,9 +20,7 @@
 #include <string>
 #include <vector>
 
-namespace vesko::devtools {
-class Client;
-}
+#include "tools/osascript/DevTools.hpp"
 
 namespace vesko::osascript {
 
@@ -55,13 +53,22 @@ public:
     const std::vector<WindowInfo>& windows() override;
     JavaScriptResult doJavaScript(const TabInfo& tab, const std::string& code) override;
 
+    std::size_t currentTab(std::size_t window) override;
+
 private:
     devtools::Client& client();
-    std::vector<std::string> tabOrder(const std::vector<std::string>& byActivity);
+    // Page target ids, most recently activated first (from /json/list).
+    const std::vector<std::string>& activity();
+    std::size_t activityRank(const std::string& id);
+    std::filesystem::path stateFile();
+    std::vector<std::string> loadTabOrder();
+    void saveTabOrder(const std::vector<std::string>& order);
 
     ChromiumOptions options_;
     std::unique_ptr<devtools::Client> client_;
     std::optional<std::vector<WindowInfo>> windows_;
+    std::shared_ptr<devtools::Client::PendingRequest> activityRequest_;
+    std::optional<std::vector<std::string>> activity_;
 };
 
 }  // namespace vesko::osascript

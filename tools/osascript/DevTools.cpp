@@ -77,6 +77,13 @@ nlohmann::json fetchJson(SoupSession* session, const std::string& endpoint, cons
 
 }  // namespace
 
+struct Client::PendingRequest {
+    bool done = false;
+    guint status = 0;
+    std::string body;
+    std::string error;
+};
+
 struct Client::Impl {
     GMainContext* context = nullptr;
     SoupSession* session = nullptr;
@@ -85,11 +92,19 @@ struct Client::Impl {
     int nextId = 1;
     bool closed = false;
     std::string closeReason;
+    GCancellable* cancellable = g_cancellable_new();
+    int requestsInFlight = 0;
 
     ~Impl() {
-        if (!context) return;
+        if (!context) {
+            g_object_unref(cancellable);
+            return;
+        }
         {
             ContextGuard guard(context);
+            g_cancellable_cancel(cancellable);
+            iterateUntil(context, [this] { return requestsInFlight == 0; },
+                         Clock::now() + std::chrono::milliseconds(200));
             if (socket) {
                 if (soup_websocket_connection_get_state(socket) == SOUP_WEBSOCKET_STATE_OPEN) {
                     soup_websocket_connection_close(socket, SOUP_WEBSOCKET_CLOSE_NORMAL, nullptr);
@@ -103,6 +118,7 @@ struct Client::Impl {
             }
         }
         g_main_context_unref(context);
+        g_object_unref(cancellable);
     }
 
     static void onMessage(SoupWebsocketConnection*, gint type, GBytes* message, gpointer data) {
@@ -201,6 +217,60 @@ std::unique_ptr<Client> Client::connect(const std::string& endpoint, std::chrono
 }
 
 Client::~Client() = default;
+
+std::shared_ptr<Client::PendingRequest> Client::requestJson(const std::string& path) {
+    Impl& impl = *impl_;
+    ContextGuard guard(impl.context);
+    auto request = std::make_shared<PendingRequest>();
+    std::string uri = "http://" + endpoint_ + path;
+    SoupMessage* message = soup_message_new("GET", uri.c_str());
+    if (!message) {
+        request->done = true;
+        request->error = "invalid address " + uri;
+        return request;
+    }
+    struct Call {
+        std::shared_ptr<PendingRequest> request;
+        Impl* impl;
+        SoupMessage* message;
+    };
+    auto* call = new Call{request, &impl, message};
+    ++impl.requestsInFlight;
+    soup_session_send_and_read_async(
+        impl.session, message, G_PRIORITY_DEFAULT, impl.cancellable,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Call> call(static_cast<Call*>(data));
+            GError* error = nullptr;
+            GBytes* body = soup_session_send_and_read_finish(SOUP_SESSION(source), result, &error);
+            if (body) {
+                gsize size = 0;
+                auto* bytes = static_cast<const char*>(g_bytes_get_data(body, &size));
+                call->request->body.assign(bytes, size);
+                call->request->status = soup_message_get_status(call->message);
+                g_bytes_unref(body);
+            } else {
+                call->request->error = errorText(error);
+            }
+            call->request->done = true;
+            g_object_unref(call->message);
+            --call->impl->requestsInFlight;
+        },
+        call);
+    return request;
+}
+
+nlohmann::json Client::awaitJson(const std::shared_ptr<PendingRequest>& request) {
+    Impl& impl = *impl_;
+    ContextGuard guard(impl.context);
+    auto deadline = timeout_.count() > 0 ? Clock::now() + timeout_ : Clock::time_point::max();
+    if (!iterateUntil(impl.context, [&] { return request->done; }, deadline))
+        throw TimeoutError("the browser did not answer an HTTP request in time");
+    if (!request->error.empty()) throw UnavailableError("DevTools HTTP request failed: " + request->error);
+    auto parsed = nlohmann::json::parse(request->body, nullptr, false);
+    if (request->status != SOUP_STATUS_OK || parsed.is_discarded())
+        throw UnavailableError("DevTools HTTP request failed (HTTP " + std::to_string(request->status) + ")");
+    return parsed;
+}
 
 nlohmann::json Client::call(const std::string& method, const nlohmann::json& params, const std::string& sessionId) {
     auto answers = callAll({Command{method, params, sessionId}});

@@ -64,6 +64,13 @@ public:
 
     void setTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
 
+    // Starts GET http://endpoint + path on this client's session; it proceeds
+    // while commands are waited for. `awaitJson` waits for it and parses it
+    // (throws UnavailableError).
+    struct PendingRequest;
+    std::shared_ptr<PendingRequest> requestJson(const std::string& path);
+    nlohmann::json awaitJson(const std::shared_ptr<PendingRequest>& request);
+
     struct Impl;
 
 private:

@@ -170,6 +170,14 @@ Value Evaluator::containerOf(const Expr& expr) {
     return Value::nothing();
 }
 
+std::size_t Evaluator::currentTab(std::size_t window, const Expr& at) {
+    try {
+        return browser_.currentTab(window);
+    } catch (const BrowserError& error) {
+        fail(error.what(), error.number, at, true);
+    }
+}
+
 const TabInfo& Evaluator::tabInfo(const Value& tab, const Expr& at) {
     const auto& all = windows(at);
     if (tab.window >= all.size() || tab.tab >= all[tab.window].tabs.size())
@@ -341,8 +349,8 @@ Value Evaluator::evaluateProperty(const Expr& e) {
             fail("Can\u2019t get window " + std::to_string(container.window + 1) + ". Invalid index.",
                  errnum::kInvalidIndex, e, true);
         const WindowInfo& window = all[container.window];
-        if (name == "current tab") return Value::tabRef(container.window, window.currentTab);
-        if (name == "name") return Value::fromText(window.tabs[window.currentTab].title);
+        if (name == "current tab") return Value::tabRef(container.window, currentTab(container.window, e));
+        if (name == "name") return Value::fromText(window.tabs[currentTab(container.window, e)].title);
         if (name == "index") return Value::fromInt(static_cast<long long>(container.window + 1));
         if (name == "id") return Value::fromText(window.id);
         break;
@@ -374,7 +382,7 @@ Value Evaluator::evaluateDoJavaScript(const Expr& e) {
     Value target = evaluate(*e.right);
     if (target.kind == Kind::Window) {
         const auto& all = windows(e);
-        if (target.window < all.size()) target = Value::tabRef(target.window, all[target.window].currentTab);
+        if (target.window < all.size()) target = Value::tabRef(target.window, currentTab(target.window, e));
     }
     if (target.kind != Kind::Tab)
         fail("Can\u2019t make " + sourceForm(target, application_) + " into type tab.", errnum::kCantMakeType, *e.right,
