@@ -18,8 +18,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The viewable top-level window titled `title`, or 0.
+// The viewable top-level window titled `title`, or 0. Windows come and go
+// while the tree is read: errors about vanished windows are ignored.
 ::Window findWindow(Display* display, const std::string& title) {
+    XSetErrorHandler(+[](Display*, XErrorEvent*) { return 0; });
     ::Window root = 0, parent = 0;
     ::Window* kids = nullptr;
     unsigned int count = 0;
