@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 
 namespace vesko::testing {
 namespace {
@@ -174,6 +175,22 @@ TEST_F(OsascriptEndToEnd, NoBrowserRunningAndNoWindowOpen) {
     }
 
     HeadlessChromium browser({server_.url(ArticleFixtures::kArticle)});
+
+    // Without a configured endpoint the profiles' DevToolsActivePort files are
+    // tried in order; a stale one (nothing listening) is passed over.
+    fs::path home = stateDir_ / "home";
+    auto writePort = [&](const fs::path& profile, int port) {
+        fs::create_directories(home / profile);
+        std::ofstream(home / profile / "DevToolsActivePort") << port << "\n/devtools/browser/x\n";
+    };
+    writePort(".local/share/vesko/chromium-profile", freeLoopbackPort());
+    writePort(".config/chromium", browser.devToolsPort());
+    auto discovered = runProgram({VESKO_OSASCRIPT_EXECUTABLE}, "tell application \"Safari\" to return count of windows",
+                                 {{"VESKO_DEVTOOLS_ENDPOINT", ""}, {"HOME", home.string()},
+                                  {"VESKO_OSASCRIPT_STATE_DIR", stateDir_.string()}});
+    EXPECT_EQ(discovered.exitStatus, 0) << discovered.err;
+    EXPECT_EQ(discovered.out, "1\n");
+
     browser.closeAllTabs();
     auto list = run(browser.endpoint(), program(safari::tabListProgram()));
     EXPECT_EQ(list.exitStatus, 0) << list.err;
