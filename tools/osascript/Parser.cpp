@@ -503,16 +503,18 @@ private:
     ExprPtr indexTerm() {
         if (atSymbol("-")) {
             std::size_t begin = next().range.begin;
-            auto operand = term();
+            auto operand = term(false, true);
             auto e = makeExpr(ExprKind::Unary, {begin, operand->range.end});
             e->name = "-";
             e->left = std::move(operand);
             return e;
         }
-        return term();
+        return term(false, true);
     }
 
-    ExprPtr term(bool afterPossessive = false) {
+    // `asIndex`: the term is an element's index ("tab i of w"), so a word
+    // before "of" is a variable, not a property.
+    ExprPtr term(bool afterPossessive = false, bool asIndex = false) {
         const Token& t = peek();
         std::size_t begin = t.range.begin;
         switch (t.kind) {
@@ -648,7 +650,8 @@ private:
 
         // A word followed by "of" names a property; otherwise it is a variable.
         const Token& w = next();
-        auto e = makeExpr(atWord("of") || afterPossessive ? ExprKind::Property : ExprKind::Variable, w.range);
+        bool property = afterPossessive || (atWord("of") && !asIndex);
+        auto e = makeExpr(property ? ExprKind::Property : ExprKind::Variable, w.range);
         e->name = w.text;
         return e;
     }
