@@ -18,6 +18,7 @@
 #include <X11/keysym.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
 
 
 #include <thread>
@@ -534,6 +535,26 @@ TEST(Links, NewWindowsAndRemoteAddressesGoToTheDefaultBrowser) {
     EXPECT_EQ(d.workspace->urls().size(), 3u);
     EXPECT_EQ(pageOf(d.ui.webView->currentURI()), "links.html");
     EXPECT_EQ(d.probe.count("load"), 1u);
+}
+
+TEST(Links, MessagesFromAnyOtherPageAreIgnored) {
+    auto& d = desktop();
+    showPage("main.html");
+    pump(300ms);
+    const auto badge = platform::Dock::shared().badgeLabel();
+    const std::string post =
+        "<script>window.webkit.messageHandlers.vesko.postMessage({action:'notify-complete', badge:'9'});"
+        "window.webkit.messageHandlers.probe.postMessage({event:'load', page:'foreign'});</script>";
+    auto* view = WEBKIT_WEB_VIEW(d.ui.webView->widget());
+    // Content that is not one of our pages: a blank page, and one claiming a web address.
+    webkit_web_view_load_html(view, post.c_str(), nullptr);
+    pump(1000ms);
+    webkit_web_view_load_html(view, post.c_str(), "https://example.com/");
+    pump(1000ms);
+    EXPECT_EQ(d.probe.count("load", "foreign"), 0u);
+    EXPECT_EQ(platform::Dock::shared().badgeLabel(), badge);
+    // Our own pages are still heard afterwards.
+    showPage("batch.html");
 }
 
 // Answers panels from a script and records what they showed.
