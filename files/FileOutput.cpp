@@ -1,6 +1,6 @@
 #include "files/FileOutput.hpp"
 
-#include "net/Utf8.hpp"
+#include "platform/Text.hpp"
 #include "web/Reply.hpp"
 
 #include <array>
@@ -79,7 +79,7 @@ std::string saveFileReply(std::string_view base64, std::string_view filename, st
 
 std::string saveFixtureReply(std::string_view json, std::string_view filename, std::string_view callbackId,
                              const platform::FileManager& files) {
-    if (!text::isValidUTF8(json)) return reply::rejectFixed(callbackId, reply::FixedReject::InvalidJSON);
+    if (!platform::text::isValidUTF8(json)) return reply::rejectFixed(callbackId, reply::FixedReject::InvalidJSON);
     // A refused name leaves no trace, not even the folders.
     if (auto refusal = refusedNameMessage(filename))
         return reply::rejectMessage(callbackId, *refusal, reply::MessageEscaping::Quote);

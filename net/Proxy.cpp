@@ -1,6 +1,6 @@
 #include "net/Proxy.hpp"
 
-#include "net/Utf8.hpp"
+#include "platform/Text.hpp"
 #include "platform/URL.hpp"
 #include "web/Reply.hpp"
 
@@ -43,7 +43,7 @@ std::string proxyReply(std::string_view callbackId, const std::optional<std::str
         return reply::rejectMessage(callbackId, error->localizedDescription, reply::MessageEscaping::Quote);
     }
     const long status = response ? response->statusCode : 0;
-    if (data && text::isValidUTF8(*data)) return reply::resolveFetchResponse(callbackId, status, *data);
+    if (data && platform::text::isValidUTF8(*data)) return reply::resolveFetchResponse(callbackId, status, *data);
     return reply::rejectFixed(callbackId, reply::FixedReject::EmptyResponse);
 }
 

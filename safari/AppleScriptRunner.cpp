@@ -3,6 +3,7 @@
 #include "platform/Bundle.hpp"
 #include "platform/Log.hpp"
 #include "platform/Process.hpp"
+#include "platform/Text.hpp"
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
@@ -28,38 +29,6 @@ std::filesystem::path scriptRunnerPath() {
     if (const char* overridden = std::getenv("VESKO_OSASCRIPT"); overridden && *overridden)
         return std::filesystem::path(overridden);
     return platform::bundle::executableFolder() / "vesko-osascript";
-}
-
-bool isValidUtf8(std::string_view bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const auto* end = p + bytes.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        std::size_t length;
-        unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
-        if (c >= 0xC2 && c <= 0xDF) length = 2;
-        else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0) low = 0xA0;        // overlong
-            else if (c == 0xED) high = 0x9F;  // surrogates
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0) low = 0x90;        // overlong
-            else if (c == 0xF4) high = 0x8F;  // past U+10FFFF
-        } else {
-            return false;
-        }
-        if (static_cast<std::size_t>(end - p) < length) return false;
-        if (p[1] < low || p[1] > high) return false;
-        for (std::size_t i = 2; i < length; ++i)
-            if ((p[i] & 0xC0) != 0x80) return false;
-        p += length;
-    }
-    return true;
 }
 
 std::string trimWhitespace(std::string_view text) {
@@ -91,11 +60,11 @@ ScriptOutcome runAppleScript(const std::filesystem::path& runner, const std::str
         return {std::nullopt, std::move(run.launchError)};
     }
     if (run.exitStatus != 0) {
-        std::string error = isValidUtf8(run.standardError) ? std::move(run.standardError) : "unknown error";
+        std::string error = platform::text::isValidUTF8(run.standardError) ? std::move(run.standardError) : "unknown error";
         platform::log::write("Vesko AppleScript error: " + error);
         return {std::nullopt, std::move(error)};
     }
-    if (!isValidUtf8(run.standardOutput)) return {};
+    if (!platform::text::isValidUTF8(run.standardOutput)) return {};
     return {trimWhitespace(run.standardOutput), std::nullopt};
 }
 

@@ -38,9 +38,6 @@ ScriptOutcome runAppleScript(const std::filesystem::path& runner, const std::str
 // Runs `script` with scriptRunnerPath().
 ScriptOutcome runAppleScript(const std::string& script);
 
-// Strict UTF-8: no overlong forms, surrogates or code points past U+10FFFF.
-bool isValidUtf8(std::string_view bytes);
-
 // Removes white space and line breaks at both ends of valid UTF-8 text: the
 // characters of Unicode categories Zs, Zl and Zp, tab, U+000A to U+000D and U+0085.
 std::string trimWhitespace(std::string_view text);

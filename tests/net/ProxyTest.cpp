@@ -2,7 +2,7 @@
 // ones; the URL session's connection overrides send them to 127.0.0.1.
 
 #include "net/Proxy.hpp"
-#include "net/Utf8.hpp"
+#include "platform/Text.hpp"
 #include "tests/net/TestServer.hpp"
 #include "tests/support/PageScripts.hpp"
 #include "tests/support/VeskoStdio.hpp"
@@ -338,7 +338,8 @@ TEST_F(Proxy, TheApplicationAnswersEveryRequestOnceThroughThePage) {
 }
 
 TEST(Utf8, AcceptsWellFormedTextOnly) {
-    using vesko::text::isValidUTF8;
+    EXPECT_TRUE(platform::text::isValidUTF8(std::string("nul\0inside", 10)));
+    using platform::text::isValidUTF8;
     EXPECT_TRUE(isValidUTF8(""));
     EXPECT_TRUE(isValidUTF8("plain ascii text that is longer than eight bytes"));
     EXPECT_TRUE(isValidUTF8("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF\xEF\xBF\xBF"));

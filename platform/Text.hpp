@@ -1,12 +1,12 @@
 #pragma once
-// UTF-8 validation.
+// Reading bytes as text.
 
 #include <string_view>
 
-namespace vesko::text {
+namespace platform::text {
 
 // True when `bytes` is well-formed UTF-8: no stray continuation bytes, no
 // truncated, overlong or surrogate sequences, nothing above U+10FFFF.
 bool isValidUTF8(std::string_view bytes);
 
-}  // namespace vesko::text
+}  // namespace platform::text

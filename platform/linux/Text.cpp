@@ -1,6 +1,6 @@
-#include "net/Utf8.hpp"
+#include "platform/Text.hpp"
 
-namespace vesko::text {
+namespace platform::text {
 
 bool isValidUTF8(std::string_view bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -43,4 +43,4 @@ bool isValidUTF8(std::string_view bytes) {
     return true;
 }
 
-}  // namespace vesko::text
+}  // namespace platform::text
