@@ -137,6 +137,12 @@ TEST_F(OsascriptEndToEnd, PagesThatThrowAnswerWithScriptOrNeverReturn) {
     EXPECT_EQ(undefinedResult.exitStatus, 0) << undefinedResult.err;
     EXPECT_EQ(undefinedResult.out, "");
 
+    // A text cut inside a surrogate pair comes out with U+FFFD in its place; whole pairs stay.
+    auto cut = run(endpoint, "tell application \"Safari\" to return do JavaScript "
+                             "\"'a\\\\ud83d' + '\\\\ud83d\\\\ude00\\\\\\\\ud83d\\\\\\\\' + '\\\\ude00b'\" in tab 1 of window 1");
+    EXPECT_EQ(cut.exitStatus, 0) << cut.err;
+    EXPECT_EQ(cut.out, "a\uFFFD\U0001F600\\ud83d\\\uFFFDb\n");
+
     auto started = std::chrono::steady_clock::now();
     auto endless = run(endpoint, "tell application \"Safari\" to return do JavaScript \"while (true) {}\" in tab 1 of window 1",
                        {{"VESKO_OSASCRIPT_TIMEOUT_MS", "1500"}});

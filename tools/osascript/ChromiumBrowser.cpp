@@ -115,6 +115,7 @@ const std::vector<WindowInfo>& ChromiumBrowser::windows() {
         std::vector<devtools::Command> lookups;
         for (const auto& info : targets.value("targetInfos", nlohmann::json::array())) {
             if (info.value("type", "") != "page") continue;
+            if (!info.value("subtype", "").empty()) continue;  // prerendered pages are no tabs
             std::string url = info.value("url", "");
             if (url.rfind("devtools://", 0) == 0) continue;
             pages.push_back({info.value("targetId", ""), url, info.value("title", "")});

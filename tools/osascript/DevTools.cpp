@@ -2,6 +2,9 @@
 
 #include <libsoup/soup.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <functional>
 #include <map>
 
@@ -75,6 +78,49 @@ nlohmann::json fetchJson(SoupSession* session, const std::string& endpoint, cons
     return parsed;
 }
 
+bool isHex4(const std::string& text, std::size_t at) {
+    if (at + 4 > text.size()) return false;
+    for (std::size_t i = at; i < at + 4; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+    return true;
+}
+
+// JavaScript strings may hold unpaired surrogates (a text cut in the middle of
+// an emoji), which the browser writes as \uD83D escapes and strict JSON
+// parsers refuse. Replaces each unpaired one with \uFFFD.
+std::string replaceUnpairedSurrogates(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c != '\\' || i + 1 >= text.size()) {
+            out += c;
+            continue;
+        }
+        if (text[i + 1] != 'u' || !isHex4(text, i + 2)) {
+            out += c;
+            out += text[++i];  // any other escape, including \\, passes whole
+            continue;
+        }
+        unsigned unit = static_cast<unsigned>(std::stoul(text.substr(i + 2, 4), nullptr, 16));
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 12 <= text.size() && text[i + 6] == '\\' &&
+            text[i + 7] == 'u' && isHex4(text, i + 8)) {
+            unsigned low = static_cast<unsigned>(std::stoul(text.substr(i + 8, 4), nullptr, 16));
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                out.append(text, i, 12);
+                i += 11;
+                continue;
+            }
+        }
+        if (unit >= 0xD800 && unit <= 0xDFFF)
+            out += "\\uFFFD";
+        else
+            out.append(text, i, 6);
+        i += 5;
+    }
+    return out;
+}
+
 }  // namespace
 
 struct Client::PendingRequest {
@@ -127,7 +173,19 @@ struct Client::Impl {
         gsize size = 0;
         auto* bytes = static_cast<const char*>(g_bytes_get_data(message, &size));
         nlohmann::json parsed = nlohmann::json::parse(bytes, bytes + size, nullptr, false);
-        if (parsed.is_discarded() || !parsed.is_object()) return;
+        if (parsed.is_discarded())
+            parsed = nlohmann::json::parse(replaceUnpairedSurrogates(std::string(bytes, size)), nullptr, false);
+        if (parsed.is_discarded()) {
+            // Unreadable: fail the command it answers rather than wait for it.
+            std::string text(bytes, std::min<gsize>(size, 32));
+            if (text.rfind("{\"id\":", 0) == 0) {
+                int key = std::atoi(text.c_str() + 6);
+                self->answers[key] = {{"id", key},
+                                      {"error", {{"code", -32700}, {"message", "unreadable answer from the browser"}}}};
+            }
+            return;
+        }
+        if (!parsed.is_object()) return;
         auto id = parsed.find("id");
         if (id == parsed.end() || !id->is_number_integer()) return;  // an event: not waited for
         int key = id->get<int>();
