@@ -242,6 +242,16 @@ TEST_F(Interpreter, BrowserNotRunningReadsAsNotRunning) {
     }
 }
 
+TEST_F(Interpreter, UnforeseenBrowserFailureIsStillAnErrorInOsascriptForm) {
+    browser.page = [](const TabInfo&, const std::string&) -> JavaScriptResult {
+        throw std::runtime_error("malformed answer");
+    };
+    auto out = run(currentTabProgram());
+    EXPECT_EQ(out.status, 1);
+    EXPECT_EQ(out.out, "");
+    EXPECT_EQ(out.err, "0:0: execution error: malformed answer (-2700)\n");
+}
+
 TEST_F(Interpreter, SyntaxErrorsInOsascriptForm) {
     struct Case {
         std::string program;

@@ -22,6 +22,10 @@ RunOutput runScript(const std::string& program, Browser& browser) {
     } catch (const ExecutionError& error) {
         output.status = 1;
         output.err = formatExecutionError(program, error) + "\n";
+    } catch (const std::exception& error) {
+        // A failure nobody foresaw (a malformed answer from the browser): still one error, in the usual form.
+        output.status = 1;
+        output.err = formatExecutionError(program, ExecutionError(error.what(), errnum::kGeneric)) + "\n";
     }
     return output;
 }
