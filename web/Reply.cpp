@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 
@@ -131,7 +132,8 @@ std::atomic<bool> wideEscapingAllowed{true};
 // and returns the end of what it wrote: backslash, quote, line feed, U+2028
 // and U+2029 always; a carriage return becomes \r, or is dropped when
 // `dropCarriageReturns` is set. `o` must have room for twice the text's size
-// plus 16 bytes (no escape is longer than twice what it replaces).
+// plus 64 bytes (no escape is longer than twice what it replaces, and the
+// block paths store whole blocks).
 //
 // Replies carry whole extraction outputs (hundreds of kilobytes), so text is
 // taken sixteen bytes at a time: the plain runs between special bytes are
@@ -182,12 +184,28 @@ char* writeEscaped(char* o, std::string_view text, bool dropCarriageReturns) {
     return o;
 }
 
-// Appends `text`, escaped, to `out`.
+// Appends `text`, escaped, to `out`. Escapes are rare next to plain text, so
+// the room made (and zero-filled) up front is the text's size and an eighth;
+// the text is escaped in pieces whose worst case fits what room is left, and
+// the room grows only when that runs short.
 void appendEscaped(std::string& out, std::string_view text, bool dropCarriageReturns) {
-    const std::size_t start = out.size();
-    out.resize(start + 2 * text.size() + 16);
-    char* end = writeEscaped(out.data() + start, text, dropCarriageReturns);
-    out.resize(static_cast<std::size_t>(end - out.data()));
+    constexpr std::size_t kSlack = 64;  // what the block paths may store past their output
+    std::size_t used = out.size();
+    out.resize(used + text.size() + text.size() / 8 + 2 * kSlack);
+    while (!text.empty()) {
+        std::size_t room = out.size() - used - kSlack;
+        if (room < 2 * kSlack) {
+            out.resize(out.size() + text.size() + text.size() / 8 + 2 * kSlack);
+            room = out.size() - used - kSlack;
+        }
+        std::size_t piece = std::min(text.size(), room / 2);
+        // Never split a character: U+2028 and U+2029 are escaped whole.
+        while (piece < text.size() && piece > 0 && (static_cast<unsigned char>(text[piece]) & 0xC0) == 0x80) --piece;
+        char* end = writeEscaped(out.data() + used, text.substr(0, piece), dropCarriageReturns);
+        used = static_cast<std::size_t>(end - out.data());
+        text.remove_prefix(piece);
+    }
+    out.resize(used);
 }
 
 std::string escaped(std::string_view text, bool dropCarriageReturns) {
@@ -224,7 +242,7 @@ std::string resolveValue(std::string_view callbackId, std::string_view json) {
 std::string resolveParsed(std::string_view callbackId, std::string_view json) {
     // Built in place: extraction outputs are large.
     std::string out;
-    out.reserve(kResolveOpen.size() + callbackId.size() + 2 * json.size() + 32);
+    out.reserve(kResolveOpen.size() + callbackId.size() + json.size() + json.size() / 8 + 256);
     out.append(kResolveOpen).append(callbackId).append("', JSON.parse('");
     appendEscaped(out, json, true);
     out.append("'))");
