@@ -221,23 +221,37 @@ std::size_t ChromiumBrowser::currentTab(std::size_t window) {
 
 fs::path ChromiumBrowser::stateFile() {
     if (options_.stateFolder.empty()) return {};
-    std::string name = client().endpoint();
-    std::replace(name.begin(), name.end(), ':', '-');
-    std::replace(name.begin(), name.end(), '/', '-');
-    return options_.stateFolder / ("tab-order-" + name + ".json");
+    return options_.stateFolder / "tab-order.json";
 }
+
+namespace {
+
+constexpr std::size_t kRememberedEndpoints = 8;
+
+nlohmann::json readState(const fs::path& file) {
+    std::ifstream in(file);
+    if (!in) return nlohmann::json::object();
+    auto state = nlohmann::json::parse(in, nullptr, false);
+    if (state.is_discarded() || !state.is_object() || !state.contains("endpoints") || !state["endpoints"].is_object())
+        return nlohmann::json::object();
+    return state;
+}
+
+}  // namespace
 
 std::vector<std::string> ChromiumBrowser::loadTabOrder() {
     std::vector<std::string> known;
     fs::path file = stateFile();
     if (file.empty()) return known;
-    std::ifstream in(file);
-    if (!in) return known;
-    auto saved = nlohmann::json::parse(in, nullptr, false);
+    nlohmann::json state = readState(file);
+    if (!state.contains("endpoints")) return known;
+    auto entry = state["endpoints"].find(client().endpoint());
     std::string browserId = client().version().value("webSocketDebuggerUrl", "");
-    if (!saved.is_discarded() && saved.is_object() && saved.value("browser", "") == browserId &&
-        saved.contains("tabs") && saved["tabs"].is_array())
-        for (const auto& id : saved["tabs"])
+    if (entry == state["endpoints"].end() || !entry->is_object() || entry->value("browser", "") != browserId)
+        return known;
+    auto tabs = entry->find("tabs");
+    if (tabs != entry->end() && tabs->is_array())
+        for (const auto& id : *tabs)
             if (id.is_string()) known.push_back(id.get<std::string>());
     return known;
 }
@@ -245,15 +259,34 @@ std::vector<std::string> ChromiumBrowser::loadTabOrder() {
 void ChromiumBrowser::saveTabOrder(const std::vector<std::string>& order) {
     fs::path file = stateFile();
     if (file.empty()) return;
+    // One small file for every endpoint, remembering the few used last.
+    nlohmann::json state = readState(file);
+    nlohmann::json& endpoints = state["endpoints"];
+    if (!endpoints.is_object()) endpoints = nlohmann::json::object();
+    long long now = std::chrono::duration_cast<std::chrono::seconds>(
+                        std::chrono::system_clock::now().time_since_epoch()).count();
+    endpoints[client().endpoint()] = {
+        {"browser", client().version().value("webSocketDebuggerUrl", "")}, {"tabs", order}, {"used", now}};
+    for (auto it = endpoints.begin(); it != endpoints.end();)
+        it = it->is_object() ? std::next(it) : endpoints.erase(it);
+    while (endpoints.size() > kRememberedEndpoints) {
+        auto oldest = endpoints.begin();
+        for (auto it = endpoints.begin(); it != endpoints.end(); ++it)
+            if (it->value("used", 0LL) < oldest->value("used", 0LL)) oldest = it;
+        endpoints.erase(oldest);
+    }
+
     std::error_code ignored;
     fs::create_directories(options_.stateFolder, ignored);
     fs::path temp = file;
     temp += "." + std::to_string(getpid()) + ".tmp";
     {
         std::ofstream out(temp, std::ios::trunc);
-        out << nlohmann::json{{"browser", client().version().value("webSocketDebuggerUrl", "")}, {"tabs", order}}
-                   .dump();
-        if (!out) return;
+        out << state.dump();
+        if (!out) {
+            fs::remove(temp, ignored);
+            return;
+        }
     }
     // Written whole and renamed, so a concurrent run reads the old or the new order.
     fs::rename(temp, file, ignored);

@@ -6,8 +6,8 @@
 // pages most recently activated first): window 1 is the window of the most
 // recently activated tab, and a window's current tab is its most recently
 // activated tab. Tab order: DevTools has no tab-strip position, so tabs are
-// numbered in the order this program first saw them (a small state file per
-// endpoint keeps that order from run to run; tabs seen for the first time are
+// numbered in the order this program first saw them (a small state file keeps
+// that order from run to run; tabs seen for the first time are
 // appended least recently activated first, which for new tabs is the order in
 // which they were opened).
 
