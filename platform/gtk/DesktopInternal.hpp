@@ -5,12 +5,18 @@
 #include "platform/Application.hpp"
 #include "platform/Dock.hpp"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 namespace platform::gtk {
 
 std::shared_ptr<Application> makeApplication();
+
+// The server time of the latest hot-key press, so the window it brings
+// forward counts as the user's doing (window managers refuse to raise
+// windows for requests without a recent user time). Main thread.
+void noteUserInputTime(std::uint32_t serverTime);
 std::shared_ptr<AlertPresenter> makeAlertPresenter();
 // `desktopEntry`: the desktop file the badge belongs to, e.g. "vesko.desktop".
 std::shared_ptr<platform::Dock> makeDock(const std::string& desktopEntry);

@@ -82,6 +82,8 @@ private:
 
 GtkApplicationLayer& app() { return static_cast<GtkApplicationLayer&>(Application::shared()); }
 
+guint32 lastUserInputTime = 0;
+
 // ---- Menu bar ----
 
 struct ItemBinding {
@@ -277,7 +279,11 @@ public:
     void makeKeyAndOrderFront() override {
         gtk_widget_show_all(window_);
         gtk_window_deiconify(GTK_WINDOW(window_));
-        gtk_window_present(GTK_WINDOW(window_));
+        // A hot-key press just before counts as the user's request to raise.
+        const guint32 time = lastUserInputTime;
+        lastUserInputTime = 0;
+        if (time != 0) gtk_window_present_with_time(GTK_WINDOW(window_), time);
+        else gtk_window_present(GTK_WINDOW(window_));
     }
 
     void performClose() override { gtk_window_close(GTK_WINDOW(window_)); }
@@ -502,6 +508,8 @@ std::shared_ptr<DesktopWindow> makeWindow(Size initialSize, const std::string& t
     app().addWindow(window);
     return window;
 }
+
+void noteUserInputTime(std::uint32_t serverTime) { lastUserInputTime = serverTime; }
 
 void setTerminationHandler(std::function<void()> handler) { app().setTerminationHandler(std::move(handler)); }
 

@@ -4,6 +4,7 @@
 // lock state. A grab another client already holds is refused by the server
 // (BadAccess); the registration then fails and nothing else changes.
 #include "platform/gtk/Desktop.hpp"
+#include "platform/gtk/DesktopInternal.hpp"
 #include "platform/HotKeys.hpp"
 
 #include <X11/XKBlib.h>
@@ -162,6 +163,7 @@ private:
             const unsigned int state = event.xkey.state & ~(LockMask | numLockMask_);
             for (const auto& held : grabs_) {
                 if (held.code == event.xkey.keycode && (state & (ControlMask | ShiftMask | Mod1Mask | Mod4Mask)) == held.mask) {
+                    noteUserInputTime(static_cast<std::uint32_t>(event.xkey.time));
                     deliverHotKeyPress(held.id);
                     break;
                 }
