@@ -6,19 +6,19 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
 
 namespace vesko::testing {
 
@@ -28,29 +28,51 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Starts argv as the leader of its own process group, with stdin, stdout and
-// stderr on /dev/null (or stderr on `errorLog` when given).
+// Starts argv as the leader of its own process group, with stdin and stdout on
+// /dev/null and stderr on `errorLog` (or /dev/null). The child gets SIGTERM
+// when the test process dies, so a killed test leaves no browser behind.
 pid_t spawnDetached(const std::vector<std::string>& argv, const fs::path& errorLog = {}) {
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     std::string log = errorLog.empty() ? std::string("/dev/null") : errorLog.string();
-    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attr, 0);
 
-    pid_t pid = -1;
-    int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+    int report[2];  // the child writes errno here if exec fails; closed on exec
+    if (pipe2(report, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(report[0]);
+        close(report[1]);
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        // Only async-signal-safe calls from here to exec.
+        setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(127);
+        int in = open("/dev/null", O_RDONLY);
+        int out = open("/dev/null", O_WRONLY);
+        int err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+            int e = errno;
+            (void)!write(report[1], &e, sizeof e);
+            _exit(127);
+        }
+        execvp(args[0], args.data());
+        int e = errno;
+        (void)!write(report[1], &e, sizeof e);
+        _exit(127);
+    }
+    close(report[1]);
+    int childErrno = 0;
+    ssize_t n = read(report[0], &childErrno, sizeof childErrno);
+    close(report[0]);
+    if (n == static_cast<ssize_t>(sizeof childErrno)) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(childErrno));
+    }
     return pid;
 }
 

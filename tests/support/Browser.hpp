@@ -3,6 +3,9 @@
 // headless Debian Chromium on a free DevTools port, and the fixture article
 // pages themselves. Everything listens on 127.0.0.1 only, and every process is
 // stopped by its own pid (and its temp folder removed) in the destructor.
+// Should the test process die first, its children get SIGTERM: create these
+// objects on a thread that outlives them (the test's main thread), since the
+// signal follows the creating thread's end.
 
 #include <sys/types.h>
 
