@@ -166,7 +166,7 @@ const std::vector<WindowInfo>& Evaluator::windows(const Expr& at) {
 
 Value Evaluator::containerOf(const Expr& expr) {
     if (expr.container) return evaluate(*expr.container);
-    for (auto it = tellTargets_.rbegin(); it != tellTargets_.rend(); ++it) return *it;
+    if (!tellTargets_.empty()) return tellTargets_.back();
     return Value::nothing();
 }
 

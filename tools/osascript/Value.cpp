@@ -65,7 +65,7 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
-std::string recordText(const nlohmann::json& record, bool source, const std::string& application) {
+std::string recordText(const nlohmann::json& record, const std::string& application) {
     std::string out;
     bool first = true;
     for (auto it = record.begin(); it != record.end(); ++it) {
@@ -75,7 +75,6 @@ std::string recordText(const nlohmann::json& record, bool source, const std::str
         Value item = Value::fromJson(it.value());
         out += item.kind == Value::Kind::Nothing ? "missing value" : sourceForm(item, application);
     }
-    (void)source;
     return out;
 }
 
@@ -98,7 +97,7 @@ std::string sourceForm(const Value& value, const std::string& application) {
         }
         return out + "}";
     }
-    case Kind::Record: return "{" + recordText(value.record, true, application) + "}";
+    case Kind::Record: return "{" + recordText(value.record, application) + "}";
     case Kind::Application: return "application " + quoted(value.text);
     case Kind::Window: return "window " + std::to_string(value.window + 1) + " of application " + quoted(application);
     case Kind::Tab:
@@ -122,7 +121,7 @@ std::string display(const Value& value, const std::string& application) {
         }
         return out;
     }
-    case Kind::Record: return recordText(value.record, false, application);
+    case Kind::Record: return recordText(value.record, application);
     default: return sourceForm(value, application);
     }
 }
