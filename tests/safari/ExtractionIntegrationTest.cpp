@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -179,10 +181,27 @@ TEST_F(ExtractionScriptInChromium, DocumentHtmlIsCutAt200000Characters) {
 
 // Runs the requests through vesko --stdio against `endpoint` and returns the
 // page's view of every reply, by callback id.
+// The runner keeps the tab order it has seen in a state folder: a private
+// one for this test program, removed when it ends.
+const std::string& runnerStateFolder() {
+    struct Folder {
+        std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("vesko-runner-state-" + std::to_string(::getpid()));
+        ~Folder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    };
+    static const Folder folder;
+    static const std::string text = folder.path.string();
+    return text;
+}
+
 std::map<std::string, json> runActions(const std::vector<json>& requests, const std::string& endpoint,
                                        const std::string& runner = runnerPath().string()) {
-    const auto scripts = testing::runVeskoStdio(
-        requests, {{"VESKO_OSASCRIPT", runner}, {"VESKO_DEVTOOLS_ENDPOINT", endpoint}});
+    const auto scripts = testing::runVeskoStdio(requests, {{"VESKO_OSASCRIPT", runner},
+                                                           {"VESKO_DEVTOOLS_ENDPOINT", endpoint},
+                                                           {"VESKO_OSASCRIPT_STATE_DIR", runnerStateFolder()}});
     const json calls = testing::evaluateInPage(scripts);
     std::map<std::string, json> byId;
     for (const auto& call : calls) {
