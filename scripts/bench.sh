@@ -6,8 +6,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build
-for b in build/bench/*/bench_*; do
-  [ -x "$b" ] || continue
-  echo "== $(basename "$b")"
+find build/bench -mindepth 2 -maxdepth 2 -type f -executable | sort | while read -r b; do
+  echo "== $b"
   "$b" --benchmark_counters_tabular=true
 done
