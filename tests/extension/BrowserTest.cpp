@@ -22,6 +22,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -71,8 +72,12 @@ public:
         // The host inherits Chromium's environment: its log goes to
         // Chromium's standard error, which is the log file.
         std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) env.emplace_back(*e);
+        for (char** e = environ; *e; ++e)
+            if (std::string_view(*e).substr(0, 7) != "TMPDIR=") env.emplace_back(*e);
         env.emplace_back("VESKO_EXTENSION_LOG=stderr");
+        // Chromium's own temporary files stay in the profile and go with it.
+        fs::create_directories(profile / "tmp");
+        env.emplace_back("TMPDIR=" + (profile / "tmp").string());
         std::vector<char*> envp;
         for (auto& e : env) envp.push_back(e.data());
         envp.push_back(nullptr);

@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <thread>
 
+extern char** environ;
 
 namespace vesko::testing {
 
@@ -31,10 +32,19 @@ namespace {
 // Starts argv as the leader of its own process group, with stdin and stdout on
 // /dev/null and stderr on `errorLog` (or /dev/null). The child gets SIGTERM
 // when the test process dies, so a killed test leaves no browser behind.
-pid_t spawnDetached(const std::vector<std::string>& argv, const fs::path& errorLog = {}) {
+// With `tempFolder`, the child's temporary files (TMPDIR) go there.
+pid_t spawnDetached(const std::vector<std::string>& argv, const fs::path& errorLog = {},
+                    const fs::path& tempFolder = {}) {
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e)
+        if (tempFolder.empty() || std::strncmp(*e, "TMPDIR=", 7) != 0) environment.emplace_back(*e);
+    if (!tempFolder.empty()) environment.push_back("TMPDIR=" + tempFolder.string());
+    std::vector<char*> envp;
+    for (auto& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
     std::string log = errorLog.empty() ? std::string("/dev/null") : errorLog.string();
 
     int report[2];  // the child writes errno here if exec fails; closed on exec
@@ -59,7 +69,7 @@ pid_t spawnDetached(const std::vector<std::string>& argv, const fs::path& errorL
             (void)!write(report[1], &e, sizeof e);
             _exit(127);
         }
-        execvp(args[0], args.data());
+        execvpe(args[0], args.data(), envp.data());
         int e = errno;
         (void)!write(report[1], &e, sizeof e);
         _exit(127);
@@ -185,6 +195,8 @@ std::string FixtureServer::url(const std::string& path) const {
 
 HeadlessChromium::HeadlessChromium(const std::vector<std::string>& urls) {
     profile_ = makeTempDir("vesko-chromium-");
+    // Chromium's own temporary files stay in the profile and go with it.
+    fs::create_directories(profile_ / "tmp");
     std::string first = urls.empty() ? std::string("about:blank") : urls.front();
     try {
         for (int attempt = 0; attempt < 3 && pid_ < 0; ++attempt) {
@@ -196,7 +208,7 @@ HeadlessChromium::HeadlessChromium(const std::vector<std::string>& urls) {
                  "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE localhost, EXCLUDE 127.0.0.1",
                  "--user-data-dir=" + profile_.string(), "--remote-debugging-address=127.0.0.1",
                  "--remote-debugging-port=" + std::to_string(port_), first},
-                profile_ / "chromium.log");
+                profile_ / "chromium.log", profile_ / "tmp");
             auto deadline = Clock::now() + 30s;
             bool up = false;
             while (Clock::now() < deadline && !exited(pid)) {
