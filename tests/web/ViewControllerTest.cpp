@@ -170,6 +170,9 @@ TEST_F(Host, EachNoticeRemovesTheBadgeFiveSecondsAfterItself) {
     EXPECT_EQ(dock->labels[1].second, "2");
     EXPECT_EQ(dock->labels[2].second, std::nullopt);  // the first notice's removal, 3 s after the second
     EXPECT_EQ(dock->labels[3].second, std::nullopt);
-    EXPECT_NEAR(at(2), 5.0, 0.3);
-    EXPECT_NEAR(at(3), at(1) + 5.0, 0.3);
+    // Never early; late only by what a busy machine adds.
+    EXPECT_GE(at(2), 4.99);
+    EXPECT_LT(at(2), 6.0);
+    EXPECT_GE(at(3), at(1) + 4.99);
+    EXPECT_LT(at(3), at(1) + 6.0);
 }
