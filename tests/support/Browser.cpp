@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <tuple>
+#include <functional>
 #include <stdexcept>
 #include <thread>
 
@@ -160,28 +162,37 @@ int freeLoopbackPort() {
     return ntohs(address.sin_port);
 }
 
+namespace {
+
+// Starts a server on a free loopback port: `launch(port)` starts it and
+// `answers(port)` tells whether it is up. A port can be taken between
+// choosing and binding it, so three ports are tried. Returns the pid and
+// port of the running server, or a pid of -1.
+std::pair<pid_t, int> startOnFreePort(const std::function<pid_t(int)>& launch,
+                                      const std::function<bool(int)>& answers, Clock::duration patience) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int port = freeLoopbackPort();
+        const pid_t pid = launch(port);
+        for (auto deadline = Clock::now() + patience; Clock::now() < deadline && !exited(pid);) {
+            if (answers(port)) return {pid, port};
+            std::this_thread::sleep_for(20ms);
+        }
+        stopProcess(pid, 1000ms);
+    }
+    return {-1, 0};
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- FixtureServer
 
 FixtureServer::FixtureServer(fs::path root) : root_(std::move(root)) {
-    for (int attempt = 0; attempt < 3 && pid_ < 0; ++attempt) {
-        port_ = freeLoopbackPort();
-        pid_t pid = spawnDetached({pythonExecutable(), "-m", "http.server", std::to_string(port_), "--bind",
-                                   "127.0.0.1", "--directory", root_.string()});
-        auto deadline = Clock::now() + 15s;
-        bool up = false;
-        while (Clock::now() < deadline) {
-            if (portAnswers(port_)) {
-                up = true;
-                break;
-            }
-            if (exited(pid)) break;  // port taken meanwhile: try another
-            std::this_thread::sleep_for(20ms);
-        }
-        if (up)
-            pid_ = pid;
-        else
-            stopProcess(pid, 1000ms);
-    }
+    std::tie(pid_, port_) = startOnFreePort(
+        [&](int port) {
+            return spawnDetached({pythonExecutable(), "-m", "http.server", std::to_string(port), "--bind",
+                                  "127.0.0.1", "--directory", root_.string()});
+        },
+        portAnswers, 15s);
     if (pid_ < 0) throw std::runtime_error("the fixture HTTP server did not start");
 }
 
@@ -199,32 +210,26 @@ HeadlessChromium::HeadlessChromium(const std::vector<std::string>& urls) {
     fs::create_directories(profile_ / "tmp");
     std::string first = urls.empty() ? std::string("about:blank") : urls.front();
     try {
-        for (int attempt = 0; attempt < 3 && pid_ < 0; ++attempt) {
-            port_ = freeLoopbackPort();
-            pid_t pid = spawnDetached(
-                {chromiumExecutable(), "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                 "--no-first-run", "--disable-background-networking", "--disable-component-update",
-                 "--disable-sync", "--disable-dev-shm-usage", "--mute-audio",
-                 "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE localhost, EXCLUDE 127.0.0.1",
-                 "--user-data-dir=" + profile_.string(), "--remote-debugging-address=127.0.0.1",
-                 "--remote-debugging-port=" + std::to_string(port_), first},
-                profile_ / "chromium.log", profile_ / "tmp");
-            auto deadline = Clock::now() + 30s;
-            bool up = false;
-            while (Clock::now() < deadline && !exited(pid)) {
+        std::tie(pid_, port_) = startOnFreePort(
+            [&](int port) {
+                return spawnDetached(
+                    {chromiumExecutable(), "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                     "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                     "--disable-sync", "--disable-dev-shm-usage", "--mute-audio",
+                     "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE localhost, EXCLUDE 127.0.0.1",
+                     "--user-data-dir=" + profile_.string(), "--remote-debugging-address=127.0.0.1",
+                     "--remote-debugging-port=" + std::to_string(port), first},
+                    profile_ / "chromium.log", profile_ / "tmp");
+            },
+            [](int port) {
                 try {
-                    devtools::Client::getJson(endpoint(), "/json/version", 2000ms);
-                    up = true;
-                    break;
+                    devtools::Client::getJson("127.0.0.1:" + std::to_string(port), "/json/version", 2000ms);
+                    return true;
                 } catch (const devtools::UnavailableError&) {
-                    std::this_thread::sleep_for(50ms);
+                    return false;
                 }
-            }
-            if (up)
-                pid_ = pid;
-            else
-                stopProcess(pid, 1000ms);
-        }
+            },
+            30s);
         if (pid_ < 0) throw std::runtime_error("headless Chromium did not start");
 
         auto pages = pageTargets();
