@@ -30,7 +30,9 @@ bool mainQueueIdle();
 
 // Runs the main queue until `done()` holds (checked before the first item and
 // after every iteration) or `timeout` has passed. Returns the last value of
-// `done()`. Main thread only; for tests and for the window-less session.
+// `done()`. Without a timeout, `done()` may only change through main-queue
+// items (nothing else wakes the loop). Main thread only; for tests and for
+// the window-less session.
 bool runMainUntil(const std::function<bool()>& done,
                   std::chrono::milliseconds timeout = std::chrono::milliseconds::max());
 

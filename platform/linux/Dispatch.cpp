@@ -140,16 +140,19 @@ bool runMainUntil(const std::function<bool()>& done, std::chrono::milliseconds t
     GMainContext* context = g_main_context_default();
     const auto start = std::chrono::steady_clock::now();
     const bool bounded = timeout != std::chrono::milliseconds::max();
-    // A short periodic wake-up lets the loop notice the deadline and changes
-    // made by other threads that did not go through the main queue.
-    guint tick = g_timeout_add(5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    // A bounded run (tests) wakes every few milliseconds to notice its deadline
+    // and conditions that other threads change directly. An unbounded run
+    // sleeps until the main context has work: its condition may only change
+    // through main-queue items.
+    const guint tick =
+        bounded ? g_timeout_add(5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr) : 0;
     bool result = done();
     while (!result) {
         if (bounded && std::chrono::steady_clock::now() - start >= timeout) break;
         g_main_context_iteration(context, TRUE);
         result = done();
     }
-    g_source_remove(tick);
+    if (tick) g_source_remove(tick);
     return result;
 }
 
