@@ -7,6 +7,7 @@
 // never blocks on a full pipe.
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,10 +28,11 @@ struct Result {
 };
 
 // Runs `executable` with `arguments` (not counting argv[0]) and the current
-// environment, writes `input` to its standard input and then closes it,
-// collects both output streams and waits for the child to exit. Blocks the
-// calling thread; safe to call from several threads at once.
+// environment with `environmentChanges` set in it, writes `input` to its
+// standard input and then closes it, collects both output streams and waits
+// for the child to exit. Blocks the calling thread; safe to call from several
+// threads at once.
 Result run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
-           std::string_view input);
+           std::string_view input, const std::map<std::string, std::string>& environmentChanges = {});
 
 }  // namespace platform::process

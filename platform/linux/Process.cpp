@@ -90,7 +90,7 @@ private:
 }  // namespace
 
 Result run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
-           std::string_view input) {
+           std::string_view input, const std::map<std::string, std::string>& environmentChanges) {
     Result result;
     const std::string program = executable.string();
     auto launchFailure = [&](int error) {
@@ -128,8 +128,22 @@ Result run(const std::filesystem::path& executable, const std::vector<std::strin
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
+    std::vector<std::string> environment;
+    std::vector<char*> envp;
+    if (!environmentChanges.empty()) {
+        for (char** entry = environ; *entry; ++entry) {
+            const std::string_view text(*entry);
+            if (!environmentChanges.count(std::string(text.substr(0, text.find('=')))))
+                environment.emplace_back(text);
+        }
+        for (const auto& [name, value] : environmentChanges) environment.push_back(name + "=" + value);
+        for (auto& entry : environment) envp.push_back(entry.data());
+        envp.push_back(nullptr);
+    }
+
     pid_t pid = -1;
-    const int spawnError = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    const int spawnError = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(),
+                                         environmentChanges.empty() ? environ : envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     closeFd(in.read);

@@ -9,13 +9,13 @@
 namespace vesko::testing {
 
 struct ProgramResult {
-    int exitStatus = -1;  // -1 when the program did not exit normally
+    int exitStatus = -1;  // -1 when it did not start; 128 + signal when a signal ended it
     std::string out;
     std::string err;
 };
 
 // `argv[0]` is the program's path. `extraEnv` is added to (or overrides) this
-// process's environment. Standard input comes from a temporary file, so any
+// process's environment. The three streams are served together, so any
 // amount of input and output is safe.
 ProgramResult runProgram(const std::vector<std::string>& argv, const std::string& input,
                          const std::map<std::string, std::string>& extraEnv = {});
