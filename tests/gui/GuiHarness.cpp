@@ -10,62 +10,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace vesko::gui {
-
-bool ChildProcess::start(const std::vector<std::string>& argv, int passFd) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const pid_t parent = getpid();
-    pid_t child = fork();
-    if (child < 0) return false;
-    if (child == 0) {
-        // The child goes when the test process goes, however it ends.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent) _exit(127);
-        if (passFd >= 0) fcntl(passFd, F_SETFD, 0);
-        int devnull = open("/dev/null", O_RDWR);
-        if (devnull >= 0) {
-            dup2(devnull, STDIN_FILENO);
-            if (passFd != STDOUT_FILENO) dup2(devnull, STDOUT_FILENO);
-            dup2(devnull, STDERR_FILENO);
-        }
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    pid_ = child;
-    return true;
-}
-
-int ChildProcess::waitExit(std::chrono::milliseconds timeout) {
-    if (pid_ <= 0) return -1;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            pid_ = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
-void ChildProcess::stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    if (waitExit(std::chrono::seconds(3)) == -1 && pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    pid_ = -1;
-}
 
 namespace {
 
@@ -95,9 +44,11 @@ std::string startXvfb(ChildProcess& server, int width, int height) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return "";
     const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    testing::ChildOptions options;
+    options.passFd = fds[1];
     bool started = server.start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen,
                                  "-nolisten", "tcp", "-noreset"},
-                                fds[1]);
+                                options);
     close(fds[1]);
     std::string number = started ? readLine(fds[0], std::chrono::seconds(15)) : "";
     close(fds[0]);
@@ -107,9 +58,11 @@ std::string startXvfb(ChildProcess& server, int width, int height) {
 std::string startSessionBus(ChildProcess& bus) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return "";
+    testing::ChildOptions options;
+    options.passFd = fds[1];
     bool started = bus.start({"dbus-daemon", "--session", "--nofork", "--nopidfile",
                               "--print-address=" + std::to_string(fds[1])},
-                             fds[1]);
+                             options);
     close(fds[1]);
     std::string address = started ? readLine(fds[0], std::chrono::seconds(10)) : "";
     close(fds[0]);

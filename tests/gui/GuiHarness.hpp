@@ -6,6 +6,7 @@
 
 #include "app/MainInterface.hpp"
 #include "platform/Workspace.hpp"
+#include "tests/support/ChildProcess.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -19,26 +20,7 @@
 
 namespace vesko::gui {
 
-// A program started for a test and stopped by its own process id.
-class ChildProcess {
-public:
-    ChildProcess() = default;
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-    ~ChildProcess() { stop(); }
-
-    // Starts `argv`; `passFd` (when not -1) stays open in the child.
-    // Returns false when the program could not be started.
-    bool start(const std::vector<std::string>& argv, int passFd = -1);
-    // SIGTERM, then SIGKILL after a while; waits for the child.
-    void stop();
-    // Waits up to `timeout` for the child to exit; its exit status, or -1.
-    int waitExit(std::chrono::milliseconds timeout);
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_ = -1;
-};
+using testing::ChildProcess;
 
 // Starts Xvfb on a free display (-displayfd); returns ":N" or "" on failure.
 std::string startXvfb(ChildProcess& server, int width = 1600, int height = 1000);

@@ -2,16 +2,13 @@
 // Runs tests/net/proxy_test_server.py as a child process on a free port of
 // 127.0.0.1 and stops it, by its process id, when the object goes away.
 
+#include "tests/support/ChildProcess.hpp"
+
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <stdexcept>
 #include <string>
-
-extern char** environ;
 
 namespace vesko::testing {
 
@@ -20,16 +17,14 @@ public:
     ProxyTestServer() {
         int out[2];
         if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        const char* argv[] = {"python3", VESKO_PROXY_TEST_SERVER, nullptr};
-        const int spawned = posix_spawnp(&pid_, "python3", &actions, nullptr, const_cast<char**>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
+        ChildOptions options;
+        options.standardOutput = out[1];
+        std::string error;
+        const bool started = server_.start({"python3", VESKO_PROXY_TEST_SERVER}, options, &error);
         ::close(out[1]);
-        if (spawned != 0) {
+        if (!started) {
             ::close(out[0]);
-            throw std::runtime_error("cannot start the test server");
+            throw std::runtime_error("cannot start the test server: " + error);
         }
         // The server binds port 0 and prints the port it got.
         std::string line;
@@ -39,11 +34,9 @@ public:
         try {
             port_ = std::stoi(line);
         } catch (...) {
-            stop();
             throw std::runtime_error("the test server did not report its port");
         }
     }
-    ~ProxyTestServer() { stop(); }
     ProxyTestServer(const ProxyTestServer&) = delete;
     ProxyTestServer& operator=(const ProxyTestServer&) = delete;
 
@@ -55,15 +48,7 @@ public:
     }
 
 private:
-    void stop() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-
-    pid_t pid_ = -1;
+    ChildProcess server_;
     int port_ = 0;
 };
 

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,12 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <tuple>
 #include <functional>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
 
 namespace vesko::testing {
 
@@ -30,87 +26,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// Starts argv as the leader of its own process group, with stdin and stdout on
-// /dev/null and stderr on `errorLog` (or /dev/null). The child gets SIGTERM
-// when the test process dies, so a killed test leaves no browser behind.
-// With `tempFolder`, the child's temporary files (TMPDIR) go there.
-pid_t spawnDetached(const std::vector<std::string>& argv, const fs::path& errorLog = {},
-                    const fs::path& tempFolder = {}) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e)
-        if (tempFolder.empty() || std::strncmp(*e, "TMPDIR=", 7) != 0) environment.emplace_back(*e);
-    if (!tempFolder.empty()) environment.push_back("TMPDIR=" + tempFolder.string());
-    std::vector<char*> envp;
-    for (auto& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string log = errorLog.empty() ? std::string("/dev/null") : errorLog.string();
-
-    int report[2];  // the child writes errno here if exec fails; closed on exec
-    if (pipe2(report, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    pid_t parent = getpid();
-    pid_t pid = fork();
-    if (pid < 0) {
-        close(report[0]);
-        close(report[1]);
-        throw std::runtime_error("fork failed");
-    }
-    if (pid == 0) {
-        // Only async-signal-safe calls from here to exec.
-        setpgid(0, 0);
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent) _exit(127);
-        int in = open("/dev/null", O_RDONLY);
-        int out = open("/dev/null", O_WRONLY);
-        int err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
-            int e = errno;
-            (void)!write(report[1], &e, sizeof e);
-            _exit(127);
-        }
-        execvpe(args[0], args.data(), envp.data());
-        int e = errno;
-        (void)!write(report[1], &e, sizeof e);
-        _exit(127);
-    }
-    close(report[1]);
-    int childErrno = 0;
-    ssize_t n = read(report[0], &childErrno, sizeof childErrno);
-    close(report[0]);
-    if (n == static_cast<ssize_t>(sizeof childErrno)) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(childErrno));
-    }
-    return pid;
-}
-
-// Stops the process group led by `pid`: SIGTERM, then SIGKILL after `grace`.
-void stopProcess(pid_t pid, std::chrono::milliseconds grace = 5000ms) {
-    if (pid <= 0) return;
-    kill(-pid, SIGTERM);
-    auto deadline = Clock::now() + grace;
-    while (Clock::now() < deadline) {
-        int status = 0;
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid || r < 0) {
-            kill(-pid, SIGKILL);  // helpers left behind in the group
-            return;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    kill(-pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-}
-
-bool exited(pid_t pid) {
-    int status = 0;
-    return waitpid(pid, &status, WNOHANG) == pid;
-}
 
 bool portAnswers(int port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -164,22 +79,28 @@ int freeLoopbackPort() {
 
 namespace {
 
-// Starts a server on a free loopback port: `launch(port)` starts it and
-// `answers(port)` tells whether it is up. A port can be taken between
-// choosing and binding it, so three ports are tried. Returns the pid and
-// port of the running server, or a pid of -1.
-std::pair<pid_t, int> startOnFreePort(const std::function<pid_t(int)>& launch,
-                                      const std::function<bool(int)>& answers, Clock::duration patience) {
+// Starts a server on a free loopback port: `launch(child, port)` starts it
+// and `answers(port)` tells whether it is up. A port can be taken between
+// choosing and binding it, so three ports are tried. Returns the port of the
+// running server, or 0.
+int startOnFreePort(ChildProcess& child, const std::function<void(ChildProcess&, int)>& launch,
+                    const std::function<bool(int)>& answers, Clock::duration patience) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         const int port = freeLoopbackPort();
-        const pid_t pid = launch(port);
-        for (auto deadline = Clock::now() + patience; Clock::now() < deadline && !exited(pid);) {
-            if (answers(port)) return {pid, port};
+        launch(child, port);
+        for (auto deadline = Clock::now() + patience; Clock::now() < deadline && !child.exited();) {
+            if (answers(port)) return port;
             std::this_thread::sleep_for(20ms);
         }
-        stopProcess(pid, 1000ms);
+        child.stop(1000ms);
     }
-    return {-1, 0};
+    return 0;
+}
+
+// Starts `argv` in `child`, or throws why it cannot.
+void startOrThrow(ChildProcess& child, const std::vector<std::string>& argv, const ChildOptions& options = {}) {
+    std::string error;
+    if (!child.start(argv, options, &error)) throw std::runtime_error(error);
 }
 
 }  // namespace
@@ -187,16 +108,17 @@ std::pair<pid_t, int> startOnFreePort(const std::function<pid_t(int)>& launch,
 // ---------------------------------------------------------------- FixtureServer
 
 FixtureServer::FixtureServer(fs::path root) : root_(std::move(root)) {
-    std::tie(pid_, port_) = startOnFreePort(
-        [&](int port) {
-            return spawnDetached({pythonExecutable(), "-m", "http.server", std::to_string(port), "--bind",
-                                  "127.0.0.1", "--directory", root_.string()});
+    port_ = startOnFreePort(
+        server_,
+        [&](ChildProcess& child, int port) {
+            startOrThrow(child, {pythonExecutable(), "-m", "http.server", std::to_string(port), "--bind",
+                                 "127.0.0.1", "--directory", root_.string()});
         },
         portAnswers, 15s);
-    if (pid_ < 0) throw std::runtime_error("the fixture HTTP server did not start");
+    if (port_ == 0) throw std::runtime_error("the fixture HTTP server did not start");
 }
 
-FixtureServer::~FixtureServer() { stopProcess(pid_); }
+FixtureServer::~FixtureServer() = default;
 
 std::string FixtureServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
@@ -210,16 +132,20 @@ HeadlessChromium::HeadlessChromium(const std::vector<std::string>& urls) {
     fs::create_directories(profile_ / "tmp");
     std::string first = urls.empty() ? std::string("about:blank") : urls.front();
     try {
-        std::tie(pid_, port_) = startOnFreePort(
-            [&](int port) {
-                return spawnDetached(
+        ChildOptions options;
+        options.errorLog = profile_ / "chromium.log";
+        options.tempFolder = profile_ / "tmp";
+        port_ = startOnFreePort(
+            browser_,
+            [&](ChildProcess& child, int port) {
+                startOrThrow(child,
                     {chromiumExecutable(), "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                      "--no-first-run", "--disable-background-networking", "--disable-component-update",
                      "--disable-sync", "--disable-dev-shm-usage", "--mute-audio",
                      "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE localhost, EXCLUDE 127.0.0.1",
                      "--user-data-dir=" + profile_.string(), "--remote-debugging-address=127.0.0.1",
                      "--remote-debugging-port=" + std::to_string(port), first},
-                    profile_ / "chromium.log", profile_ / "tmp");
+                    options);
             },
             [](int port) {
                 try {
@@ -230,7 +156,7 @@ HeadlessChromium::HeadlessChromium(const std::vector<std::string>& urls) {
                 }
             },
             30s);
-        if (pid_ < 0) throw std::runtime_error("headless Chromium did not start");
+        if (port_ == 0) throw std::runtime_error("headless Chromium did not start");
 
         auto pages = pageTargets();
         if (pages.empty()) throw std::runtime_error("headless Chromium opened no tab");
@@ -246,8 +172,7 @@ HeadlessChromium::HeadlessChromium(const std::vector<std::string>& urls) {
 HeadlessChromium::~HeadlessChromium() { stop(); }
 
 void HeadlessChromium::stop() {
-    if (pid_ > 0) stopProcess(pid_);
-    pid_ = -1;
+    browser_.stop();
     if (!profile_.empty()) {
         std::error_code ignored;
         fs::remove_all(profile_, ignored);

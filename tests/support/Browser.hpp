@@ -7,6 +7,8 @@
 // objects on a thread that outlives them (the test's main thread), since the
 // signal follows the creating thread's end.
 
+#include "tests/support/ChildProcess.hpp"
+
 #include <sys/types.h>
 
 #include <chrono>
@@ -28,12 +30,12 @@ public:
     int port() const { return port_; }
     // "http://127.0.0.1:PORT" + path
     std::string url(const std::string& path) const;
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return server_.pid(); }
 
 private:
     std::filesystem::path root_;
     int port_ = 0;
-    pid_t pid_ = -1;
+    ChildProcess server_;
 };
 
 // One tab as the browser reports it.
@@ -58,7 +60,7 @@ public:
 
     int devToolsPort() const { return port_; }
     std::string endpoint() const;  // "127.0.0.1:PORT"
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return browser_.pid(); }
     const std::filesystem::path& profile() const { return profile_; }
 
     // Opens `url` in a new tab of the window (or a new window) and waits until
@@ -81,7 +83,7 @@ private:
     void stop();
 
     int port_ = 0;
-    pid_t pid_ = -1;
+    ChildProcess browser_;
     std::filesystem::path profile_;
     std::vector<std::string> opened_;  // target ids in the order the tabs were opened
 };
