@@ -39,3 +39,6 @@ int applicationMain(int argc, char** argv) {
 }
 
 }  // namespace vesko
+
+// The window plug-in's entry point, looked up by name by the executable.
+extern "C" int vesko_application_main(int argc, char** argv) { return vesko::applicationMain(argc, argv); }
