@@ -1,5 +1,6 @@
 // Start-up of the windowless application: `vesko --stdio` answering one
-// save-file request, the whole process from exec to exit, beside a bare
+// request (a save whose data is refused, so no disk write is timed), the
+// whole process from exec to exit, beside a bare
 // process start (/bin/true) measured in the same run. Each repetition is one
 // run; the figures are medians, with the peak resident memory of the process.
 
@@ -25,7 +26,7 @@ struct Scratch {
         home = mkdtemp(pattern);
         std::filesystem::create_directory(home / "Downloads");
         input = home / "request.jsonl";
-        std::ofstream(input) << R"({"action":"save-file","callbackId":"c1","filename":"a.txt","base64":"QQ=="})" << '\n';
+        std::ofstream(input) << R"({"action":"save-file","callbackId":"c1","filename":"a.txt","base64":"!"})" << '\n';
         setenv("HOME", home.c_str(), 1);
     }
     ~Scratch() {
