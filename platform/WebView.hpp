@@ -13,16 +13,29 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
 class WebView;
 
+// True for the addresses that may leave the window for the desktop's default
+// handler: http:, https: and mailto: (scheme letters in any case). Every
+// other address (file:, data:, javascript:, other handlers' schemes) is
+// refused, whoever asks.
+inline bool opensInDefaultHandler(std::string_view url) {
+    const auto colon = url.find(':');
+    if (colon == std::string_view::npos) return false;
+    std::string scheme(url.substr(0, colon));
+    for (char& c : scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return scheme == "http" || scheme == "https" || scheme == "mailto";
+}
+
 // A message a page posted with window.webkit.messageHandlers.NAME.postMessage(obj).
 struct ScriptMessage {
     std::string name;            // the handler name
     nlohmann::json body;         // the posted value, converted as JSON
-    std::string frameOrigin;     // origin of the posting frame ("file://" for local pages)
+    std::string frameOrigin;     // origin of the posting frame
     bool isMainFrame = true;
 };
 
@@ -83,7 +96,8 @@ public:
     virtual void setInspectable(bool inspectable) = 0;
 
     // Loads the local file `fileURL` (an absolute path) and lets the page read
-    // everything under `readAccessFolder`.
+    // everything under `readAccessFolder` and nothing else of the disk. A file
+    // outside that folder is not loaded.
     virtual void loadFileURL(const std::filesystem::path& fileURL,
                              const std::filesystem::path& readAccessFolder) = 0;
 

@@ -43,7 +43,8 @@ void ViewController::webViewDidFinishNavigation(platform::WebView& finished) {
 
 platform::WebView* ViewController::webViewCreateWebView(platform::WebView&,
                                                         const platform::NavigationAction& action) {
-    if (action.requestURL) platform::Workspace::shared().openURL(*action.requestURL);
+    if (action.requestURL && platform::opensInDefaultHandler(*action.requestURL))
+        platform::Workspace::shared().openURL(*action.requestURL);
     return nullptr;
 }
 

@@ -1,12 +1,13 @@
 // The web view on WebKitGTK 4.1.
 //
-// It only ever shows the application's own pages: a main-frame navigation to
-// an address outside the allowed folder opens in the default browser
-// instead, and script messages are taken only while a page from that folder
-// is shown. Pages may load the other files of the read-access folder (the
-// file-access setting lets ES modules and the other pages load).
+// It only ever shows the application's own pages, served from the read-access
+// folder through the page scheme (see PageScheme.hpp); pages have no access to
+// file:// addresses. A main-frame navigation anywhere else is refused, and
+// web and mail addresses go to the desktop's default handler instead. Script
+// messages are taken only while one of the allowed pages is shown.
 #include "platform/Workspace.hpp"
 #include "platform/gtk/Desktop.hpp"
+#include "platform/gtk/PageScheme.hpp"
 
 #include <webkit2/webkit2.h>
 
@@ -17,34 +18,31 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The local path of a file:// address, or nothing for any other address.
-std::optional<fs::path> localPath(const char* uri) {
-    if (!uri || !g_str_has_prefix(uri, "file:")) return std::nullopt;
-    gchar* filename = g_filename_from_uri(uri, nullptr, nullptr);
-    if (!filename) return std::nullopt;
-    fs::path path = fs::path(filename).lexically_normal();
-    g_free(filename);
-    return path;
-}
-
-bool isInside(const fs::path& path, const fs::path& folder) {
-    if (folder.empty()) return false;
-    auto rel = path.lexically_relative(folder.lexically_normal());
-    return !rel.empty() && *rel.begin() != ".." && !rel.is_absolute();
+GQuark ownerQuark() {
+    static const GQuark quark = g_quark_from_static_string("vesko-web-view");
+    return quark;
 }
 
 class GtkDesktopWebView final : public DesktopWebView, public UserContentController {
 public:
     GtkDesktopWebView() {
+        installPageScheme([](WebKitWebView* view) -> std::optional<fs::path> {
+            auto* owner = static_cast<GtkDesktopWebView*>(g_object_get_qdata(G_OBJECT(view), ownerQuark()));
+            if (!owner || owner->readAccessFolder_.empty()) return std::nullopt;
+            return owner->readAccessFolder_;
+        });
+        // Before the first page of the process loads.
+        carryStoredDataFromFileOrigin();
         manager_ = webkit_user_content_manager_new();
         WebKitSettings* settings = webkit_settings_new();
-        g_object_set(settings, "allow-file-access-from-file-urls", TRUE, "allow-universal-access-from-file-urls",
+        g_object_set(settings, "allow-file-access-from-file-urls", FALSE, "allow-universal-access-from-file-urls",
                      FALSE, "javascript-can-open-windows-automatically", FALSE, "enable-developer-extras", FALSE,
                      nullptr);
         view_ = WEBKIT_WEB_VIEW(
             g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", manager_, "settings", settings, nullptr));
         g_object_unref(settings);
         g_object_ref_sink(view_);
+        g_object_set_qdata(G_OBJECT(view_), ownerQuark(), this);
 
         g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkDesktopWebView::loadChanged), this);
         g_signal_connect(view_, "load-failed", G_CALLBACK(&GtkDesktopWebView::loadFailed), this);
@@ -54,6 +52,7 @@ public:
     }
 
     ~GtkDesktopWebView() override {
+        g_object_set_qdata(G_OBJECT(view_), ownerQuark(), nullptr);
         g_signal_handlers_disconnect_by_data(view_, this);
         g_signal_handlers_disconnect_by_data(manager_, this);
         g_object_unref(view_);
@@ -73,13 +72,14 @@ public:
     }
 
     void loadFileURL(const fs::path& fileURL, const fs::path& readAccessFolder) override {
+        // A file outside the folder is never loaded: like a missing page, it
+        // reports no finished navigation.
+        const std::string uri = pageURI(fileURL, readAccessFolder);
+        if (uri.empty()) return;
         readAccessFolder_ = readAccessFolder.lexically_normal();
-        gchar* uri = g_filename_to_uri(fileURL.lexically_normal().c_str(), nullptr, nullptr);
-        if (!uri) return;
         // Until this load starts, a finish reported is the previous load's.
         awaitingStart_ = true;
-        webkit_web_view_load_uri(view_, uri);
-        g_free(uri);
+        webkit_web_view_load_uri(view_, uri.c_str());
     }
 
     void evaluateJavaScript(const std::string& script) override {
@@ -135,10 +135,13 @@ private:
 
     fs::path allowedFolder() const { return allowedFolder_.empty() ? readAccessFolder_ : allowedFolder_; }
 
-    bool showsOwnPage() const {
-        auto path = localPath(webkit_web_view_get_uri(view_));
-        return path && isInside(*path, allowedFolder());
+    // True when `uri` is a page of the allowed folder.
+    bool isAllowedPage(const char* uri) const {
+        auto path = pagePath(uri, readAccessFolder_);
+        return path && isInsideFolder(*path, allowedFolder());
     }
+
+    bool showsOwnPage() const { return isAllowedPage(webkit_web_view_get_uri(view_)); }
 
     void connectChannel(const std::string& name) {
         auto* channel = new Channel{this, name};
@@ -172,7 +175,7 @@ private:
         ScriptMessage message;
         message.name = channel->name;
         message.body = std::move(body);
-        message.frameOrigin = "file://";
+        message.frameOrigin = kPageOrigin;
         message.isMainFrame = true;
         handler->second->userContentController(*self, message);
     }
@@ -208,17 +211,15 @@ private:
             webkit_policy_decision_ignore(decision);
             return TRUE;
         }
-        if (auto path = localPath(uri); path && isInside(*path, self->allowedFolder())) {
+        // Our pages, and the empty documents of new frames and srcdoc frames.
+        if (self->isAllowedPage(uri) || g_str_equal(uri, "about:blank") || g_str_equal(uri, "about:srcdoc")) {
             webkit_policy_decision_use(decision);
             return TRUE;
         }
-        if (g_str_equal(uri, "about:blank")) {
-            webkit_policy_decision_use(decision);
-            return TRUE;
-        }
-        // Anything else is not ours to show: the default browser takes it.
+        // Anything else is not ours to show: web and mail addresses go to the
+        // default handler, every other address nowhere.
         webkit_policy_decision_ignore(decision);
-        if (!g_str_has_prefix(uri, "file:")) Workspace::shared().openURL(uri);
+        if (opensInDefaultHandler(uri)) Workspace::shared().openURL(uri);
         return TRUE;
     }
 

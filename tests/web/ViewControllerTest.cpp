@@ -111,8 +111,14 @@ TEST_F(Host, NewWindowRequestsGoToTheDefaultBrowser) {
     platform::Workspace::setShared(workspace);
     EXPECT_EQ(controller->webViewCreateWebView(*webView, {"https://example.org/a"}), nullptr);
     EXPECT_EQ(controller->webViewCreateWebView(*webView, {std::nullopt}), nullptr);
+    // Only web and mail addresses leave the window; other schemes go nowhere.
+    for (const char* url : {"HTTP://example.org/b", "mailto:someone@example.org", "file:///etc/passwd",
+                            "data:text/html,<p>x</p>", "javascript:alert(1)", "smb://host/share", "ftp://example.org/",
+                            "vesko://app/pages/main.html", "https//example.org", " https://example.org/"})
+        EXPECT_EQ(controller->webViewCreateWebView(*webView, {std::string(url)}), nullptr);
     platform::Workspace::setShared(nullptr);
-    EXPECT_EQ(workspace->opened, std::vector<std::string>{"https://example.org/a"});
+    EXPECT_EQ(workspace->opened, (std::vector<std::string>{"https://example.org/a", "HTTP://example.org/b",
+                                                           "mailto:someone@example.org"}));
     EXPECT_EQ(webView->loads.size(), 1u);  // the page stays where it is
 }
 
