@@ -2,6 +2,7 @@
 // any text at all reaches the page unchanged when node evaluates them.
 
 #include "tests/support/PageScripts.hpp"
+#include "tests/support/WithinTime.hpp"
 #include "web/Reply.hpp"
 
 #include <gtest/gtest.h>
@@ -171,4 +172,15 @@ TEST(ReplyForms, EveryEscapingPathAgreesWithThePlainRules) {
         }
     }
     reply::detail::allowWideEscaping(true);
+}
+
+TEST(ReplyForms, LongRunsOfStrayContinuationBytesAreEscapedToo) {
+    // Bytes that belong to no character (a folder name of 0x80 bytes): a run
+    // longer than the piece the escaping takes at a time.
+    const std::string stray(5000, '\x80');
+    auto escaped = vesko::testing::withinTime(std::chrono::seconds(10), [stray] {
+        return reply::resolveText("cb", stray + "'" + stray);
+    });
+    ASSERT_TRUE(escaped) << "the escaping does not end";
+    EXPECT_EQ(*escaped, "Bridge._resolve('cb', '" + stray + "\\'" + stray + "')");
 }
