@@ -1,5 +1,6 @@
 #include "web/BridgeRequest.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 
@@ -60,6 +61,7 @@ std::optional<Request> decodeRequest(const nlohmann::json& body) {
     const std::string& action = actionValue->get_ref<const std::string&>();
 
     Request request{readText(body, "callbackId", ""), GetTabUrls{}};
+    if (!isSafeCallbackId(request.callbackId)) return std::nullopt;
     if (action == "navigate") {
         auto page = readOptionalText(body, "page");
         if (!page) return std::nullopt;
@@ -88,6 +90,12 @@ std::optional<Request> decodeRequest(const nlohmann::json& body) {
         return std::nullopt;
     }
     return request;
+}
+
+bool isSafeCallbackId(std::string_view id) {
+    return std::all_of(id.begin(), id.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+    });
 }
 
 bool runsOnMainQueue(const Action& action) {

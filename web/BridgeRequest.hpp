@@ -6,7 +6,9 @@
 // rules (text, optional text, integer, text map); a missing value or a value
 // of another type takes the argument's default. A body that is not an
 // object, has no string action, names no known action (exact, case-sensitive)
-// or is a "navigate" without a string page decodes to nothing.
+// or is a "navigate" without a string page decodes to nothing. So does a
+// request whose callback id holds anything but ASCII letters, digits, "_" and
+// "-": the id goes into reply scripts as it is, and no id may break them.
 
 #include <nlohmann/json.hpp>
 
@@ -14,6 +16,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace vesko::bridge {
@@ -39,6 +42,9 @@ struct Request {
 };
 
 std::optional<Request> decodeRequest(const nlohmann::json& body);
+
+// True when `id` holds only ASCII letters, digits, "_" and "-" (or nothing).
+bool isSafeCallbackId(std::string_view id);
 
 // True for the actions whose work runs on the main queue and that send no reply.
 bool runsOnMainQueue(const Action& action);

@@ -41,6 +41,12 @@ TEST(BridgeRequest, CallbackIdIsTextOrEmpty) {
     EXPECT_EQ(bridge::decodeRequest({{"action", "get-tab-urls"}, {"callbackId", "cb-9"}})->callbackId, "cb-9");
     EXPECT_EQ(bridge::decodeRequest({{"action", "get-tab-urls"}})->callbackId, "");
     EXPECT_EQ(bridge::decodeRequest({{"action", "get-tab-urls"}, {"callbackId", 7}})->callbackId, "");
+    EXPECT_EQ(bridge::decodeRequest({{"action", "get-tab-urls"}, {"callbackId", "Az09_-"}})->callbackId, "Az09_-");
+    // The id goes into the reply script as it is: anything that could break
+    // out of its quotes, or any other character, drops the request.
+    for (const char* id : {"a'b", "a\\b", "a\nb", "a b", "\u00e9t\u00e9", "x');alert(1);('", "a.b", "a\u2028b"})
+        for (const char* action : {"get-tab-urls", "notify-complete"})
+            EXPECT_FALSE(bridge::decodeRequest({{"action", action}, {"callbackId", id}})) << id;
 }
 
 TEST(BridgeRequest, ExtractionArgumentsSelectTheTab) {
