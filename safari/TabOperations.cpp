@@ -13,9 +13,12 @@
 namespace vesko::safari {
 namespace {
 
-// A page can make the extraction's output any text it likes, so it is only
-// handed on when it is exactly one JSON value.
-bool isOneJsonValue(const std::string& text) { return nlohmann::json::accept(text); }
+// A page can make the extraction's output any text it likes (it can replace
+// JSON.stringify), so it is only handed on when it is what the extraction
+// makes: exactly one JSON object. The output is trimmed.
+bool isExtractionResult(const std::string& text) {
+    return !text.empty() && text.front() == '{' && nlohmann::json::accept(text);
+}
 
 std::string failureReply(const std::optional<std::string>& error, const std::string& callbackId) {
     return reply::rejectMessage(callbackId, friendlyError(error), reply::MessageEscaping::Message);
@@ -24,9 +27,9 @@ std::string failureReply(const std::optional<std::string>& error, const std::str
 }  // namespace
 
 std::string extractionReply(const ScriptOutcome& outcome, const std::string& callbackId) {
-    if (outcome.output && *outcome.output != "null" && isOneJsonValue(*outcome.output))
+    if (outcome.output && isExtractionResult(*outcome.output))
         return reply::resolveParsed(callbackId, *outcome.output);
-    // Output "null", undecodable or not JSON: the run carries no error text.
+    // Output "null", undecodable or no JSON object: the run carries no error text.
     return failureReply(outcome.output ? std::nullopt : outcome.error, callbackId);
 }
 
@@ -88,7 +91,7 @@ std::string extractAllTabs(const ScriptRunner& run, const std::string& callbackI
     bool first = true;
     for (std::int64_t i = 1; i <= *count; ++i) {
         const ScriptOutcome tab = run(buildExtractionScript(i, std::nullopt));
-        if (!tab.output || !isOneJsonValue(*tab.output)) continue;
+        if (!tab.output || !isExtractionResult(*tab.output)) continue;
         if (!first) results += ',';
         results += *tab.output;
         first = false;

@@ -11,10 +11,10 @@
 
 namespace vesko::safari {
 
-// The reply to a single-tab extraction. Output that is exactly one JSON value
-// (other than null) resolves the request with it; anything else rejects with
-// the message for the run's error (the message for an absent error when the
-// output was "null", undecodable or not JSON).
+// The reply to a single-tab extraction. Output that is exactly one JSON object
+// resolves the request with it; anything else rejects with the message for the
+// run's error (the message for an absent error when the output was "null",
+// undecodable or no JSON object).
 std::string extractionReply(const ScriptOutcome& outcome, const std::string& callbackId);
 
 // The reply to "get-tab-urls" from the run of the tab-list program: an array
@@ -26,7 +26,7 @@ std::optional<std::int64_t> parseTabCount(std::string_view text);
 
 // "extract-all-tabs": counts the front window's tabs, then extracts them one
 // after another with `run`. Tabs whose run fails or whose output is not one
-// JSON value are left out. Returns the reply.
+// JSON object are left out. Returns the reply.
 std::string extractAllTabs(const ScriptRunner& run, const std::string& callbackId);
 
 }  // namespace vesko::safari

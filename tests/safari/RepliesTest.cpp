@@ -37,9 +37,8 @@ TEST(ExtractionReply, ResolvesWithTheOutputParsedByThePage) {
     EXPECT_EQ(call["id"], "cb-1");
     EXPECT_EQ(call["value"], json::parse(text));
 
-    // Scalars are JSON values too.
-    call = onlyCall(extractionReply(output("\"just text\""), ""));
-    EXPECT_EQ(call["value"], "just text");
+    call = onlyCall(extractionReply(output("{}"), ""));
+    EXPECT_EQ(call["value"], json::object());
     EXPECT_EQ(call["id"], "");
 }
 
@@ -49,7 +48,9 @@ TEST(ExtractionReply, OutputThatIsNotOneJsonValueRejectsWithTheGenericMessage) {
     const std::vector<ScriptOutcome> outcomes = {
         output("null"), {}, output(""), output("{\"a\":1"), output("undefined"),
         output("{\"a\":1} {\"b\":2}"), output("1'); Bridge._resolve('cb', 'owned'); ('"),
-        output("[1,2,]"), output("{'a':1}")};
+        output("[1,2,]"), output("{'a':1}"),
+        // JSON, but no extraction result: a page can make its output anything.
+        output("\"just text\""), output("42"), output("[{\"url\":\"x\"}]"), output("true")};
     std::vector<std::string> scripts;
     for (const auto& outcome : outcomes) scripts.push_back(extractionReply(outcome, "cb"));
     json calls = evaluateInPage(scripts);
@@ -138,20 +139,24 @@ struct FakeBrowser {
 
 TEST(ExtractAllTabs, FailedAndNonJsonTabsAreLeftOutInOrder) {
     FakeBrowser browser;
-    browser.count = output(" 5\n");
+    browser.count = output(" 8\n");
     browser.tabs = {{1, output("{\"url\":\"one\",\"t\":\"it's\\\\\"}")},
                     {2, failure("Can't get tab 2")},
                     {3, output("{\"url\":\"three\"}")},
                     {4, output("0]); Bridge._resolve('all', 'owned'); ([0")},
-                    {5, {}}};
+                    {5, {}},
+                    // JSON that is no extraction result (a page can replace JSON.stringify).
+                    {6, output("null")},
+                    {7, output("42")},
+                    {8, output("[{\"url\":\"eight\"}]")}};
     json calls = evaluateInPage({extractAllTabs(browser.runner(), "all")});
     ASSERT_EQ(calls.size(), 1u) << calls.dump();
     EXPECT_EQ(calls[0]["call"], "resolve");
     EXPECT_EQ(calls[0]["value"], json::parse(R"([{"url":"one","t":"it's\\"},{"url":"three"}])"));
     // One count run, then each tab in ascending order.
-    ASSERT_EQ(browser.programs.size(), 6u);
+    ASSERT_EQ(browser.programs.size(), 9u);
     EXPECT_EQ(browser.programs[0], tabCountProgram());
-    for (int i = 1; i <= 5; ++i) EXPECT_EQ(browser.programs[i], buildExtractionScript(i, std::nullopt));
+    for (int i = 1; i <= 8; ++i) EXPECT_EQ(browser.programs[i], buildExtractionScript(i, std::nullopt));
 }
 
 TEST(ExtractAllTabs, CountDecidesBetweenRejectAndResolve) {
