@@ -53,11 +53,17 @@ std::string trimWhitespace(std::string_view text) {
     return std::string(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(stop - start)));
 }
 
-ScriptOutcome runAppleScript(const std::filesystem::path& runner, const std::string& script) {
-    auto run = platform::process::run(runner, {}, script);
+ScriptOutcome runAppleScript(const std::filesystem::path& runner, const std::string& script,
+                             std::chrono::milliseconds deadline) {
+    auto run = platform::process::run(runner, {}, script, {}, deadline);
     if (!run.launched) {
         platform::log::write("Vesko AppleScript launch error: " + run.launchError);
         return {std::nullopt, std::move(run.launchError)};
+    }
+    if (run.timedOut) {
+        std::string error = "The script runner did not finish in time and was stopped.";
+        platform::log::write("Vesko AppleScript error: " + error);
+        return {std::nullopt, std::move(error)};
     }
     if (run.exitStatus != 0) {
         std::string error = platform::text::isValidUTF8(run.standardError) ? std::move(run.standardError) : "unknown error";

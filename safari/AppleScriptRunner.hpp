@@ -5,6 +5,7 @@
 // The runner is $VESKO_OSASCRIPT when that is set and not empty, else
 // vesko-osascript beside the application's executable.
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -31,9 +32,17 @@ using ScriptRunner = std::function<ScriptOutcome(const std::string& script)>;
 // The runner executable this process uses.
 std::filesystem::path scriptRunnerPath();
 
-// Runs `script` with the runner at `runner`, blocking until it has exited.
-// Logs launch failures and non-zero exits. Never call on the main thread.
-ScriptOutcome runAppleScript(const std::filesystem::path& runner, const std::string& script);
+// How long a run may take. The runner gives up on a browser that does not
+// answer after 60 s of its own; a run still going well beyond that (a runner
+// that hangs, or a child of it that keeps its output open) is ended with its
+// whole process group and fails.
+inline constexpr std::chrono::milliseconds kRunDeadline{90000};
+
+// Runs `script` with the runner at `runner`, blocking until it has exited or
+// `deadline` has passed. Logs launch failures, non-zero exits and runs ended
+// at their deadline. Never call on the main thread.
+ScriptOutcome runAppleScript(const std::filesystem::path& runner, const std::string& script,
+                             std::chrono::milliseconds deadline = kRunDeadline);
 
 // Runs `script` with scriptRunnerPath().
 ScriptOutcome runAppleScript(const std::string& script);

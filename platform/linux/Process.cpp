@@ -5,9 +5,11 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -90,7 +92,11 @@ private:
 }  // namespace
 
 Result run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
-           std::string_view input, const std::map<std::string, std::string>& environmentChanges) {
+           std::string_view input, const std::map<std::string, std::string>& environmentChanges,
+           std::optional<std::chrono::milliseconds> deadline) {
+    using Clock = std::chrono::steady_clock;
+    const bool bounded = deadline.has_value();
+    const Clock::time_point due = bounded ? Clock::now() + *deadline : Clock::time_point::max();
     Result result;
     const std::string program = executable.string();
     auto launchFailure = [&](int error) {
@@ -120,7 +126,13 @@ Result run(const std::filesystem::path& executable, const std::vector<std::strin
     sigaddset(&pipeOnly, SIGPIPE);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &pipeOnly);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    // A child with a deadline leads its own group, so ending it ends what it started.
+    if (bounded) {
+        posix_spawnattr_setpgroup(&attributes, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    posix_spawnattr_setflags(&attributes, flags);
 
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
@@ -152,6 +164,17 @@ Result run(const std::filesystem::path& executable, const std::vector<std::strin
     if (spawnError != 0) return launchFailure(spawnError);
     result.launched = true;
 
+    // Readable once the child has exited, so its exit is awaited with the
+    // pipes and the deadline (-1 without a deadline, or on kernels without it).
+    int exitFd = bounded ? static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)) : -1;
+    bool exited = false;
+    // Milliseconds left before the deadline for poll(), -1 without one; 0 once it has passed.
+    auto pollTimeout = [&]() -> int {
+        if (!bounded) return -1;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+        return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 60 * 60 * 1000));
+    };
+
     {
         SigpipeGuard guard;
         ::fcntl(in.write, F_SETFL, ::fcntl(in.write, F_GETFL) | O_NONBLOCK);
@@ -166,17 +189,25 @@ Result run(const std::filesystem::path& executable, const std::vector<std::strin
         if (input.empty()) closeFd(in.write);
         else writeSome();
 
-        while (in.write >= 0 || out.read >= 0 || err.read >= 0) {
-            pollfd fds[3];
+        while (in.write >= 0 || out.read >= 0 || err.read >= 0 || (exitFd >= 0 && !exited)) {
+            pollfd fds[4];
             int count = 0;
-            int inSlot = -1, outSlot = -1, errSlot = -1;
+            int inSlot = -1, outSlot = -1, errSlot = -1, exitSlot = -1;
             if (in.write >= 0) { inSlot = count; fds[count++] = {in.write, POLLOUT, 0}; }
             if (out.read >= 0) { outSlot = count; fds[count++] = {out.read, POLLIN, 0}; }
             if (err.read >= 0) { errSlot = count; fds[count++] = {err.read, POLLIN, 0}; }
-            if (::poll(fds, static_cast<nfds_t>(count), -1) < 0) {
+            if (exitFd >= 0 && !exited) { exitSlot = count; fds[count++] = {exitFd, POLLIN, 0}; }
+            const int ready = ::poll(fds, static_cast<nfds_t>(count), pollTimeout());
+            if (ready < 0) {
                 if (errno == EINTR) continue;
                 break;
             }
+            if (ready == 0 && bounded && Clock::now() >= due) {
+                ::kill(-pid, SIGKILL);
+                result.timedOut = true;
+                break;
+            }
+            if (exitSlot >= 0 && fds[exitSlot].revents != 0) exited = true;
             if (inSlot >= 0 && fds[inSlot].revents != 0) writeSome();
             if (outSlot >= 0 && fds[outSlot].revents != 0 && !drainOnce(out.read, result.standardOutput))
                 closeFd(out.read);
@@ -187,6 +218,7 @@ Result run(const std::filesystem::path& executable, const std::vector<std::strin
         closeFd(out.read);
         closeFd(err.read);
     }
+    closeFd(exitFd);
 
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {

@@ -5,6 +5,7 @@
 #include "safari/AppleScriptRunner.hpp"
 #include "tests/support/PageScripts.hpp"
 #include "tests/support/VeskoStdio.hpp"
+#include "tests/support/WithinTime.hpp"
 
 #include <gtest/gtest.h>
 
@@ -161,6 +162,34 @@ TEST_F(FakeRunners, ChildThatIgnoresItsInputDoesNotHurtTheCaller) {
     // Killed by a signal: reported as 128 + signal number.
     run = platform::process::run(runner("killed", "kill -9 $$"), {}, "");
     EXPECT_EQ(run.exitStatus, 128 + 9);
+}
+
+// True once the process `pid` is gone (or a zombie nobody has reaped yet).
+bool ended(const std::string& pid) {
+    std::ifstream stat("/proc/" + pid + "/stat");
+    std::string number, name, state;
+    return !(stat >> number >> name >> state) || state == "Z";
+}
+
+TEST_F(FakeRunners, ARunThatNeverEndsIsStoppedWithItsProcessGroupAtTheDeadline) {
+    // The runner hangs, and a child of its own holds its output open as well.
+    const fs::path pidFile = dir_ / "child.pid";
+    const auto path = runner("hangs", "sleep 300 & echo $! > '" + pidFile.string() + "'\nprintf partial\nsleep 300");
+    const auto start = std::chrono::steady_clock::now();
+    auto outcome = vesko::testing::withinTime(std::chrono::seconds(20), [path] {
+        return runAppleScript(path, "x", std::chrono::milliseconds(300));
+    });
+    ASSERT_TRUE(outcome) << "the run never ends";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    // A failed run: no output, an error for the message, one log line.
+    EXPECT_FALSE(outcome->output);
+    EXPECT_EQ(outcome->error, "The script runner did not finish in time and was stopped.");
+    EXPECT_EQ(logLines(), std::vector<std::string>{"Vesko AppleScript error: " + *outcome->error});
+    std::string child;
+    std::ifstream(pidFile) >> child;
+    ASSERT_FALSE(child.empty());
+    for (int i = 0; i < 100 && !ended(child); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(ended(child));
 }
 
 TEST_F(FakeRunners, ConcurrentRunsDoNotHoldEachOthersPipes) {
