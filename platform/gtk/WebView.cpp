@@ -12,6 +12,7 @@
 #include <webkit2/webkit2.h>
 
 #include <map>
+#include <vector>
 
 namespace platform::gtk {
 namespace {
@@ -44,17 +45,24 @@ public:
         g_object_ref_sink(view_);
         g_object_set_qdata(G_OBJECT(view_), ownerQuark(), this);
 
-        g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkDesktopWebView::loadChanged), this);
-        g_signal_connect(view_, "load-failed", G_CALLBACK(&GtkDesktopWebView::loadFailed), this);
-        g_signal_connect(view_, "decide-policy", G_CALLBACK(&GtkDesktopWebView::decidePolicy), this);
-        g_signal_connect(view_, "create", G_CALLBACK(&GtkDesktopWebView::createWebView), this);
-        g_signal_connect(view_, "script-dialog", G_CALLBACK(&GtkDesktopWebView::scriptDialog), this);
+        viewHandlers_ = {
+            g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkDesktopWebView::loadChanged), this),
+            g_signal_connect(view_, "load-failed", G_CALLBACK(&GtkDesktopWebView::loadFailed), this),
+            g_signal_connect(view_, "decide-policy", G_CALLBACK(&GtkDesktopWebView::decidePolicy), this),
+            g_signal_connect(view_, "create", G_CALLBACK(&GtkDesktopWebView::createWebView), this),
+            g_signal_connect(view_, "script-dialog", G_CALLBACK(&GtkDesktopWebView::scriptDialog), this),
+        };
     }
 
     ~GtkDesktopWebView() override {
         g_object_set_qdata(G_OBJECT(view_), ownerQuark(), nullptr);
-        g_signal_handlers_disconnect_by_data(view_, this);
-        g_signal_handlers_disconnect_by_data(manager_, this);
+        // The widget may outlive this object (a container still holds it), and
+        // its pages may go on posting: nothing of ours stays connected.
+        for (gulong id : viewHandlers_) g_signal_handler_disconnect(view_, id);
+        for (const auto& [name, id] : channels_) {
+            g_signal_handler_disconnect(manager_, id);
+            webkit_user_content_manager_unregister_script_message_handler(manager_, name.c_str());
+        }
         g_object_unref(view_);
         g_object_unref(manager_);
     }
@@ -90,7 +98,7 @@ public:
     // ---- UserContentController ----
 
     void addScriptMessageHandler(ScriptMessageHandler* handler, const std::string& name) override {
-        if (handlers_.count(name) || observers_.count(name)) return;
+        if (channels_.count(name)) return;
         handlers_[name] = handler;
         connectChannel(name);
     }
@@ -105,7 +113,7 @@ public:
     }
     void addObserverMessageHandler(const std::string& name,
                                    std::function<void(const nlohmann::json&)> handler) override {
-        if (handlers_.count(name) || observers_.count(name)) return;
+        if (channels_.count(name)) return;
         observers_[name] = std::move(handler);
         connectChannel(name);
     }
@@ -146,9 +154,9 @@ private:
     void connectChannel(const std::string& name) {
         auto* channel = new Channel{this, name};
         const std::string signal = "script-message-received::" + name;
-        g_signal_connect_data(manager_, signal.c_str(), G_CALLBACK(&GtkDesktopWebView::scriptMessage), channel,
-                              +[](gpointer data, GClosure*) { delete static_cast<Channel*>(data); },
-                              GConnectFlags(0));
+        channels_[name] = g_signal_connect_data(
+            manager_, signal.c_str(), G_CALLBACK(&GtkDesktopWebView::scriptMessage), channel,
+            +[](gpointer data, GClosure*) { delete static_cast<Channel*>(data); }, GConnectFlags(0));
         webkit_user_content_manager_register_script_message_handler(manager_, name.c_str());
     }
 
@@ -258,6 +266,8 @@ private:
     WebKitWebView* view_ = nullptr;
     std::map<std::string, ScriptMessageHandler*> handlers_;
     std::map<std::string, std::function<void(const nlohmann::json&)>> observers_;
+    std::vector<gulong> viewHandlers_;
+    std::map<std::string, gulong> channels_;  // handler name -> its signal handler on the manager
     fs::path readAccessFolder_;
     fs::path allowedFolder_;
     bool loadFailed_ = false;

@@ -1,0 +1,60 @@
+// A web view object that goes while its widget lives on (a container still
+// holds it) leaves nothing of its own connected to the widget's pages.
+#include "tests/gui/GuiHarness.hpp"
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <gtest/gtest.h>
+
+namespace vesko::gui {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct CountingHandler final : platform::ScriptMessageHandler {
+    int messages = 0;
+    void userContentController(platform::UserContentController&, const platform::ScriptMessage&) override {
+        ++messages;
+    }
+};
+
+TEST(WebViewLifetime, NoHandlerOutlivesTheWebView) {
+    desktop();
+    GtkWidget* window = gtk_offscreen_window_new();
+    auto view = platform::gtk::makeWebView();
+    CountingHandler handler;
+    int observed = 0;
+    view->userContentController().addScriptMessageHandler(&handler, "vesko");
+    view->addObserverMessageHandler("probe", [&](const nlohmann::json&) { ++observed; });
+    gtk_container_add(GTK_CONTAINER(window), view->widget());
+    gtk_widget_show_all(window);
+    const std::filesystem::path resources = VESKO_GUI_TEST_RESOURCES;
+    view->loadFileURL(resources / "pages" / "plain.html", resources);
+    ASSERT_TRUE(waitUntil([&] { return observed > 0; }));  // the page's load report
+
+    auto* widget = WEBKIT_WEB_VIEW(view->widget());
+    WebKitUserContentManager* manager = webkit_web_view_get_user_content_manager(widget);
+    view.reset();
+    for (const char* name : {"vesko", "probe"}) {
+        guint signal = 0;
+        GQuark detail = 0;
+        ASSERT_TRUE(g_signal_parse_name((std::string("script-message-received::") + name).c_str(),
+                                        WEBKIT_TYPE_USER_CONTENT_MANAGER, &signal, &detail, FALSE));
+        EXPECT_FALSE(g_signal_has_handler_pending(manager, signal, detail, FALSE)) << name;
+    }
+    // The page goes on posting; nobody hears it, and nothing breaks.
+    const int before = observed;
+    webkit_web_view_evaluate_javascript(widget,
+                                        "for (const h of ['vesko', 'probe']) try { "
+                                        "window.webkit.messageHandlers[h].postMessage({action: 'get-tab-urls'}) } "
+                                        "catch (e) {}",
+                                        -1, nullptr, nullptr, nullptr, nullptr, nullptr);
+    pump(300ms);
+    EXPECT_EQ(handler.messages, 0);
+    EXPECT_EQ(observed, before);
+    gtk_widget_destroy(window);
+}
+
+}  // namespace
+}  // namespace vesko::gui
