@@ -9,7 +9,7 @@ void ViewController::proxyFetch(const std::string& url, const std::string& metho
     // The built-in host set and the shared session; the reply keeps the controller
     // alive until it has been evaluated.
     net::startProxyFetch(net::ProxyRequest{url, method, headers, body}, callbackId, net::ProxyOptions{},
-                         [self = shared_from_this()](std::string script) { self->deliverReply(std::move(script)); });
+                         [self = retainForWork()](std::string script) { self->deliverReply(std::move(script)); });
 }
 
 }  // namespace vesko

@@ -11,6 +11,14 @@ void ViewController::userContentController(platform::UserContentController&,
     if (auto request = bridge::decodeRequest(message.body)) route(std::move(*request));
 }
 
+std::shared_ptr<ViewController> ViewController::retainForWork() {
+    std::shared_ptr<ViewController> strong = shared_from_this();
+    ViewController* controller = strong.get();
+    return std::shared_ptr<ViewController>(controller, [strong = std::move(strong)](ViewController*) mutable {
+        platform::dispatch::mainAsync([strong = std::move(strong)] {});
+    });
+}
+
 void ViewController::route(bridge::Request request) {
     // Every work item holds the controller until it ends.
     auto self = shared_from_this();
@@ -24,7 +32,7 @@ void ViewController::route(bridge::Request request) {
         return;
     }
     ++requestsInFlight_;
-    platform::dispatch::globalAsync([self, request = std::move(request)] {
+    platform::dispatch::globalAsync([self = retainForWork(), request = std::move(request)] {
         const std::string& id = request.callbackId;
         std::visit(
             [&](const auto& a) {

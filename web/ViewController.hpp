@@ -103,6 +103,12 @@ public:
 private:
     void route(bridge::Request request);
 
+    // A strong reference for work on other threads. However many copies it
+    // makes and wherever the last of them goes, the controller itself is
+    // released on the main queue: it owns the web view, whose toolkit
+    // objects belong to the main thread.
+    std::shared_ptr<ViewController> retainForWork();
+
     std::filesystem::path resourceFolder_;
     int requestsInFlight_ = 0;
 };

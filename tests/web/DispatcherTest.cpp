@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -174,4 +175,37 @@ TEST_F(Dispatcher, WorkItemsKeepTheControllerAlive) {
     EXPECT_EQ(webView->scripts[0], vesko::reply::resolveText("late", "getSafariTabUrls"));
     vesko::testing::drainMainQueue();
     EXPECT_TRUE(vesko::testing::runMainUntil([&] { return weak.expired(); }));
+}
+
+// Answers, then lingers until the answer has been evaluated, so the work
+// item's reference to the controller is the last one.
+class LingeringController : public vesko::ViewController {
+public:
+    using ViewController::ViewController;
+    ~LingeringController() override {
+        releasedOnMain = RecordingController::isMain();
+        released = true;
+    }
+    void saveFile(const std::string&, const std::string&, const std::string& id) override {
+        deliverReply(vesko::reply::resolveText(id, "saved"));
+        std::atomic<bool> answered = false;
+        platform::dispatch::mainAsync([&answered] { answered = true; });
+        while (!answered) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    static inline std::atomic<bool> released = false;
+    static inline std::atomic<bool> releasedOnMain = false;
+};
+
+TEST(ControllerLifetime, OnlyTheMainThreadReleasesTheController) {
+    // The controller owns the web view, whose toolkit objects belong to the main thread.
+    RecordingController::mainThread = std::this_thread::get_id();
+    auto webView = std::make_shared<RecordingWebView>();
+    auto controller = std::make_shared<LingeringController>("/res");
+    controller->webView = webView;
+    controller->viewDidLoad();
+    webView->post({{"action", "save-file"}, {"callbackId", "late"}});
+    controller.reset();
+    ASSERT_TRUE(vesko::testing::runMainUntil([] { return LingeringController::released.load(); }));
+    EXPECT_TRUE(LingeringController::releasedOnMain);
+    EXPECT_EQ(webView->scripts, std::vector<std::string>{vesko::reply::resolveText("late", "saved")});
 }
