@@ -4,6 +4,7 @@
 #include "web/Reply.hpp"
 
 #include <array>
+#include <chrono>
 
 namespace vesko::files {
 namespace {
@@ -18,11 +19,22 @@ constexpr std::array<signed char, 256> kBase64Values = [] {
 
 std::string quoted(std::string_view text) { return "\xE2\x80\x9C" + std::string(text) + "\xE2\x80\x9D"; }
 
+// True for the name of a temporary file a save writes before renaming it into
+// place: ".vesko-", 16 hexadecimal digits, ".tmp" (see FileManager::writeAtomically).
+bool isSaveTemporary(std::string_view name) {
+    constexpr std::string_view prefix = ".vesko-", suffix = ".tmp";
+    if (name.size() != prefix.size() + 16 + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix))
+        return false;
+    const std::string_view digits = name.substr(prefix.size(), 16);
+    return digits.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
 // Writes `bytes` as `folder`/`filename` and answers with the path or the failure.
 std::string writeReply(const std::filesystem::path& folder, std::string_view filename, std::string_view bytes,
                        std::string_view callbackId, const platform::FileManager& files) {
     if (auto refusal = refusedNameMessage(filename))
         return reply::rejectMessage(callbackId, *refusal, reply::MessageEscaping::Quote);
+    removeStaleTemporaries(folder);
     const std::filesystem::path target = folder / std::filesystem::path(std::string(filename));
     if (auto error = files.writeAtomically(target, bytes))
         return reply::rejectMessage(callbackId, error->localizedDescription, reply::MessageEscaping::Quote);
@@ -62,6 +74,19 @@ std::optional<std::string> refusedNameMessage(std::string_view filename) {
     if (filename.find('/') != std::string_view::npos)
         return "The file name " + quoted(filename) + " is not allowed because it contains " + quoted("/") + ".";
     return std::nullopt;
+}
+
+void removeStaleTemporaries(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const auto now = fs::file_time_type::clock::now();
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (!isSaveTemporary(it->path().filename().string())) continue;
+        std::error_code entryError;
+        const auto modified = it->last_write_time(entryError);
+        if (!entryError && it->is_regular_file(entryError) && now - modified >= kStaleTemporaryAge)
+            fs::remove(it->path(), entryError);
+    }
 }
 
 std::filesystem::path downloadsFolder(const std::filesystem::path& home) { return home / "Downloads"; }

@@ -5,6 +5,7 @@
 
 #include "platform/FileManager.hpp"
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -20,6 +21,14 @@ std::optional<std::string> decodeBase64(std::string_view text);
 // Why `filename` cannot be used as one name inside a folder (empty, "." or "..",
 // a "/" or a NUL in it), or nothing when it can.
 std::optional<std::string> refusedNameMessage(std::string_view filename);
+
+// A save writes a temporary file beside its target and renames it into place,
+// so a save cut short (the process killed) leaves the old file or the new one,
+// and maybe its temporary. Each save first removes, from its folder, the
+// temporaries nobody has written to for this long: no save in progress
+// comes near it.
+inline constexpr std::chrono::minutes kStaleTemporaryAge{15};
+void removeStaleTemporaries(const std::filesystem::path& folder);
 
 std::filesystem::path downloadsFolder(const std::filesystem::path& home);
 std::filesystem::path fixturesFolder(const std::filesystem::path& home);

@@ -17,6 +17,7 @@
 #include <functional>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -246,6 +247,53 @@ TEST_F(FileOutput, ConcurrentSavesToOneNameLeaveOneWholeContent) {
         ASSERT_TRUE(content == *vesko::files::decodeBase64(firstB64) || content == *vesko::files::decodeBase64(secondB64));
         ASSERT_EQ(tree(downloads()), std::vector<std::string>{"same.bin"});
     }
+}
+
+TEST_F(FileOutput, ASaveKilledAtAnyMomentLeavesTheOldOrTheNewFileAndNoTemporaryForGood) {
+    fs::create_directory(downloads());
+    const fs::path target = downloads() / "kept.bin";
+    const std::string old = *vesko::files::decodeBase64(std::string(1 << 20, 'O'));
+    writeFile(target, old);
+    auto temporaries = [&] {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::directory_iterator(downloads()))
+            if (entry.path().filename().string().starts_with(".vesko-")) found.push_back(entry.path());
+        return found;
+    };
+    // How long one whole save takes here, to kill at moments spread over it.
+    auto started = std::chrono::steady_clock::now();
+    inChild([&] { return saveFile(std::string(1 << 20, 'O'), "kept.bin"); }, false);
+    const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    std::mt19937 random(11);
+    std::uniform_int_distribution<long> moment(0, whole.count() * 5 / 4);
+    std::string expected = old;
+    for (int round = 0; round < 30; ++round) {
+        const std::string base64(1 << 20, static_cast<char>('a' + round % 26));
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            saveFile(base64, "kept.bin");
+            ::_exit(0);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        const std::string content = readFile(target);
+        const std::string fresh = *vesko::files::decodeBase64(base64);
+        ASSERT_TRUE(content == expected || content == fresh) << "round " << round << ": " << content.size() << " bytes";
+        expected = content;
+    }
+    // What the killed saves left behind (and one of an earlier session) goes
+    // with the next save, once nobody has written to it for a while; a fresh
+    // one may be a save in progress.
+    writeFile(downloads() / ".vesko-fedcba9876543210.tmp", "left by an earlier session");
+    const auto leftovers = temporaries();
+    for (const auto& file : leftovers)
+        fs::last_write_time(file, fs::file_time_type::clock::now() - vesko::files::kStaleTemporaryAge);
+    const fs::path inProgress = downloads() / ".vesko-0123456789abcdef.tmp";
+    writeFile(inProgress, "being written");
+    EXPECT_NE(resolvedPath(saveFile("QQ==", "kept.bin")), "");
+    EXPECT_EQ(temporaries(), std::vector<fs::path>{inProgress}) << leftovers.size() - 1 << " left by the killed saves";
+    EXPECT_EQ(readFile(target), "A");
 }
 
 TEST_F(FileOutput, TheApplicationAnswersSavesThroughThePage) {
