@@ -12,7 +12,8 @@ public:
     // Fire and forget: the outcome is not reported.
     virtual void openURL(const std::string& url) = 0;
 
-    // The process-wide workspace (GIO's default handlers unless replaced).
+    // The process-wide workspace: the desktop's default handlers once the
+    // window layer is up; before that (and without a window) it opens nothing.
     static Workspace& shared();
     // Replaces the shared workspace (tests); nullptr restores the default.
     static void setShared(std::shared_ptr<Workspace> workspace);

@@ -4,6 +4,7 @@
 #include "platform/Alert.hpp"
 #include "platform/Application.hpp"
 #include "platform/Dock.hpp"
+#include "platform/Workspace.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -18,6 +19,8 @@ std::shared_ptr<Application> makeApplication();
 // windows for requests without a recent user time). Main thread.
 void noteUserInputTime(std::uint32_t serverTime);
 std::shared_ptr<AlertPresenter> makeAlertPresenter();
+// Opens addresses in the desktop's default handlers (GIO).
+std::shared_ptr<Workspace> makeWorkspace();
 // `desktopEntry`: the desktop file the badge belongs to, e.g. "vesko.desktop".
 std::shared_ptr<platform::Dock> makeDock(const std::string& desktopEntry);
 

@@ -529,6 +529,7 @@ bool initialize(int* argc, char*** argv) {
     if (!Application::hasShared()) Application::setShared(makeApplication());
     AlertPresenter::setShared(makeAlertPresenter());
     platform::Dock::setShared(makeDock("vesko.desktop"));
+    platform::Workspace::setShared(makeWorkspace());
     carbon::setHotKeyBackend(makeX11HotKeyBackend(gdk_display_get_name(gdk_display_get_default())));
     // Ctrl+C in the terminal or a polite kill quits like "Quit Vesko".
     for (int signal : {SIGINT, SIGTERM})

@@ -1,18 +1,15 @@
 #include "platform/Workspace.hpp"
 
-#include <gio/gio.h>
-
 #include <mutex>
 
 namespace platform {
 namespace {
 
-class GioWorkspace final : public Workspace {
+// Without a window nothing can ask to open an address; the desktop layer
+// installs the workspace that hands addresses to the desktop's handlers.
+class NoWorkspace final : public Workspace {
 public:
-    void openURL(const std::string& url) override {
-        GError* error = nullptr;
-        if (!g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) g_clear_error(&error);
-    }
+    void openURL(const std::string&) override {}
 };
 
 std::mutex mutex;
@@ -25,7 +22,7 @@ std::shared_ptr<Workspace>& current() {
 
 Workspace& Workspace::shared() {
     std::lock_guard lock(mutex);
-    if (!current()) current() = std::make_shared<GioWorkspace>();
+    if (!current()) current() = std::make_shared<NoWorkspace>();
     return *current();
 }
 
