@@ -89,8 +89,6 @@ void removeStaleTemporaries(const std::filesystem::path& folder) {
     }
 }
 
-std::filesystem::path downloadsFolder(const std::filesystem::path& home) { return home / "Downloads"; }
-
 std::filesystem::path fixturesFolder(const std::filesystem::path& home) {
     return home / "lantern" / "test_fixtures" / "auto";
 }
@@ -99,7 +97,7 @@ std::string saveFileReply(std::string_view base64, std::string_view filename, st
                           const platform::FileManager& files) {
     auto bytes = decodeBase64(base64);
     if (!bytes) return reply::rejectFixed(callbackId, reply::FixedReject::InvalidBase64);
-    return writeReply(downloadsFolder(files.homeDirectoryForCurrentUser()), filename, *bytes, callbackId, files);
+    return writeReply(files.downloadsDirectory(), filename, *bytes, callbackId, files);
 }
 
 std::string saveFixtureReply(std::string_view json, std::string_view filename, std::string_view callbackId,

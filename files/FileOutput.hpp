@@ -30,10 +30,10 @@ std::optional<std::string> refusedNameMessage(std::string_view filename);
 inline constexpr std::chrono::minutes kStaleTemporaryAge{15};
 void removeStaleTemporaries(const std::filesystem::path& folder);
 
-std::filesystem::path downloadsFolder(const std::filesystem::path& home);
 std::filesystem::path fixturesFolder(const std::filesystem::path& home);
 
-// Decodes `base64` and writes it as home/Downloads/filename (the folder is not created).
+// Decodes `base64` and writes it as filename in the user's download folder
+// (the folder is not created).
 std::string saveFileReply(std::string_view base64, std::string_view filename, std::string_view callbackId,
                           const platform::FileManager& files);
 

@@ -22,6 +22,12 @@ public:
     // $HOME when set and not empty, else the home folder of the user database.
     std::filesystem::path homeDirectoryForCurrentUser() const;
 
+    // The user's download folder: XDG_DOWNLOAD_DIR in user-dirs.dirs of the
+    // user's configuration folder ($XDG_CONFIG_HOME, else ~/.config), read as
+    // GLib reads it; else "Downloads" in the home folder. Read afresh on every
+    // call; the folder is neither checked nor created.
+    std::filesystem::path downloadsDirectory() const;
+
     // Creates `folder`; with `intermediates` also every missing parent. An
     // existing folder is no failure.
     std::optional<FileError> createDirectory(const std::filesystem::path& folder, bool intermediates) const;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <vector>
 
@@ -100,6 +101,46 @@ std::filesystem::path FileManager::homeDirectoryForCurrentUser() const {
     if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
         return found->pw_dir;
     return "/";
+}
+
+std::filesystem::path FileManager::downloadsDirectory() const {
+    const std::filesystem::path home = homeDirectoryForCurrentUser();
+    std::filesystem::path config = home / ".config";
+    if (const char* configHome = std::getenv("XDG_CONFIG_HOME"); configHome && configHome[0] == '/')
+        config = configHome;
+    // Lines of the form XDG_DOWNLOAD_DIR="$HOME/Downloads" or ="/absolute/path";
+    // the last one counts, anything else is skipped.
+    std::optional<std::filesystem::path> found;
+    std::ifstream dirs(config / "user-dirs.dirs");
+    for (std::string line; std::getline(dirs, line);) {
+        std::string_view p = line;
+        auto skipBlanks = [&p] {
+            while (!p.empty() && (p.front() == ' ' || p.front() == '\t')) p.remove_prefix(1);
+        };
+        skipBlanks();
+        if (!p.starts_with("XDG_DOWNLOAD_DIR")) continue;
+        p.remove_prefix(16);
+        skipBlanks();
+        if (!p.starts_with('=')) continue;
+        p.remove_prefix(1);
+        skipBlanks();
+        if (!p.starts_with('"')) continue;
+        p.remove_prefix(1);
+        const bool relative = p.starts_with("$HOME");
+        if (relative) p.remove_prefix(5);
+        else if (!p.starts_with('/')) continue;
+        const auto end = p.rfind('"');
+        if (end == std::string_view::npos) continue;
+        p = p.substr(0, end);
+        if (p.size() > 1 && p.ends_with('/')) p.remove_suffix(1);
+        if (relative) {
+            while (p.starts_with('/')) p.remove_prefix(1);
+            found = home / std::string(p);
+        } else {
+            found = std::filesystem::path(std::string(p));
+        }
+    }
+    return found ? *found : home / "Downloads";
 }
 
 std::optional<FileError> FileManager::createDirectory(const std::filesystem::path& folder, bool intermediates) const {

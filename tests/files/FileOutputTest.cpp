@@ -315,4 +315,31 @@ TEST_F(FileOutput, TheApplicationAnswersSavesThroughThePage) {
     EXPECT_EQ(calls["c"]["message"], "Invalid base64 data");
 }
 
+TEST_F(FileOutput, SavesGoToTheXdgDownloadFolderAndNeverCreateIt) {
+    const json save = {{"action", "save-file"}, {"callbackId", "a"}, {"base64", "QQ=="}, {"filename", "a.txt"}};
+    // The user's own user-dirs.dirs in ~/.config names the folder relative to $HOME.
+    fs::create_directories(home / ".config");
+    writeFile(home / ".config" / "user-dirs.dirs",
+              "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+              "XDG_DOWNLOAD_DIR=\"$HOME/T\xC3\xA9l\xC3\xA9" "chargements/\"\n");
+    const fs::path french = home / "T\xC3\xA9l\xC3\xA9" "chargements";
+    fs::create_directory(french);
+    auto calls = evaluateInPage(vesko::testing::runVeskoStdio({save}, {{"HOME", home.string()}, {"XDG_CONFIG_HOME", ""}}));
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0]["value"], (french / "a.txt").string());
+    EXPECT_EQ(readFile(french / "a.txt"), "A");
+
+    // $XDG_CONFIG_HOME names an absolute folder that does not exist: the save
+    // fails with the usual message and nothing is created on the way.
+    fs::create_directories(home / "config");
+    writeFile(home / "config" / "user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"" + (home / "gone" / "Inbox").string() + "\"\n");
+    calls = evaluateInPage(
+        vesko::testing::runVeskoStdio({save}, {{"HOME", home.string()}, {"XDG_CONFIG_HOME", (home / "config").string()}}));
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0]["message"],
+              "The file \xE2\x80\x9C" "a.txt\xE2\x80\x9D couldn\xE2\x80\x99t be saved because the folder "
+              "\xE2\x80\x9CInbox\xE2\x80\x9D doesn\xE2\x80\x99t exist.");
+    EXPECT_FALSE(fs::exists(home / "gone"));
+}
+
 }  // namespace
