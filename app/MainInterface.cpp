@@ -29,6 +29,8 @@ MainInterface loadMainInterface(const std::filesystem::path& resourceFolder) {
 
 int applicationMain(int argc, char** argv) {
     if (!platform::gtk::initialize(&argc, &argv)) return 1;
+    // One Vesko per session: a second start brings the first window forward and ends.
+    if (platform::gtk::handOverToRunningInstance()) return 0;
     MainInterface ui = loadMainInterface(platform::bundle::resourceFolder());
     const int status = platform::Application::shared().run();
     // Like the platform's terminate: the process ends here, without tearing

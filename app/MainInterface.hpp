@@ -25,7 +25,8 @@ struct MainInterface {
 MainInterface loadMainInterface(const std::filesystem::path& resourceFolder);
 
 // The process entry of the desktop application: initialises the desktop
-// layer, loads the main interface and runs the application.
+// layer, hands over to an instance already running in the session (and ends
+// at once) or loads the main interface and runs the application.
 int applicationMain(int argc, char** argv);
 
 }  // namespace vesko

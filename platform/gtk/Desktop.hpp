@@ -21,6 +21,13 @@ namespace platform::gtk {
 // False (with a message on stderr) when no display can be opened.
 bool initialize(int* argc, char*** argv);
 
+// Makes this process the running Vesko of the session: it holds the
+// application's name on the session bus, and a later start that finds it
+// there asks it to bring its first window forward. True in such a later
+// start, which then ends without a window or hot keys of its own. Without a
+// session bus every start runs on its own.
+bool handOverToRunningInstance();
+
 
 // A window of the application: the menu bar on top, the content below.
 class DesktopWindow : public platform::Window {

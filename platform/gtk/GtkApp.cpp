@@ -5,7 +5,9 @@
 // through the responder chain; their enabled state follows it (checked when
 // a menu opens, when a window changes state, and before an accelerator fires).
 #include "platform/Alert.hpp"
+#include "platform/Bundle.hpp"
 #include "platform/Dock.hpp"
+#include "platform/Log.hpp"
 #include "platform/Menu.hpp"
 #include "platform/gtk/Desktop.hpp"
 #include "platform/gtk/DesktopInternal.hpp"
@@ -83,6 +85,9 @@ private:
 GtkApplicationLayer& app() { return static_cast<GtkApplicationLayer&>(Application::shared()); }
 
 guint32 lastUserInputTime = 0;
+
+// Why global hot keys do not work here, each reason once.
+std::vector<std::string> hotKeyNotes;
 
 // ---- Menu bar ----
 
@@ -465,9 +470,11 @@ void GtkApplicationLayer::performSelector(const Selector& selector) {
         for (const auto& window : windows_) gtk_window_deiconify(window->gtkWindow());
     } else if (selector == "orderFrontStandardAboutPanel:") {
         Window* parent = mainWindow();
+        std::string comments = "Pulls articles out of browser tabs into a local web interface.";
+        for (const auto& note : hotKeyNotes) comments += "\n\n" + note;
         gtk_show_about_dialog(parent ? static_cast<GtkDesktopWindow*>(parent)->gtkWindow() : nullptr,
-                              "program-name", "Vesko", "version", VESKO_VERSION, "comments",
-                              "Pulls articles out of browser tabs into a local web interface.", nullptr);
+                              "program-name", "Vesko", "version", VESKO_VERSION, "logo-icon-name", VESKO_APP_ID,
+                              "comments", comments.c_str(), nullptr);
     }
 }
 
@@ -511,6 +518,13 @@ std::shared_ptr<DesktopWindow> makeWindow(Size initialSize, const std::string& t
 
 void noteUserInputTime(std::uint32_t serverTime) { lastUserInputTime = serverTime; }
 
+void reportHotKeysUnavailable(const std::string& reason) {
+    const std::string note = reason + " The Actions menu has the same commands.";
+    if (std::find(hotKeyNotes.begin(), hotKeyNotes.end(), note) != hotKeyNotes.end()) return;
+    hotKeyNotes.push_back(note);
+    platform::log::write("Vesko: " + note);
+}
+
 void setTerminationHandler(std::function<void()> handler) { app().setTerminationHandler(std::move(handler)); }
 
 void validateMenus() { app().validateMenus(); }
@@ -526,17 +540,59 @@ bool initialize(int* argc, char*** argv) {
     }
     g_set_prgname("vesko");
     g_set_application_name("Vesko");
+    // The icon theme beside the resources (share/icons of an installed tree,
+    // build/icons of the build folder) holds the application's icon.
+    gtk_icon_theme_append_search_path(gtk_icon_theme_get_default(),
+                                      (bundle::resourceFolder().parent_path() / "icons").c_str());
+    gtk_window_set_default_icon_name(VESKO_APP_ID);
     if (!Application::hasShared()) Application::setShared(makeApplication());
     AlertPresenter::setShared(makeAlertPresenter());
-    platform::Dock::setShared(makeDock("vesko.desktop"));
+    platform::Dock::setShared(makeDock(VESKO_APP_ID ".desktop"));
     platform::Workspace::setShared(makeWorkspace());
-    carbon::setHotKeyBackend(makeX11HotKeyBackend(gdk_display_get_name(gdk_display_get_default())));
+    // X11 key grabs reach no other program on a Wayland desktop: there the
+    // desktop portal binds the keys.
+    const char* session = g_getenv("XDG_SESSION_TYPE");
+    const bool wayland = (session && std::string(session) == "wayland") || g_getenv("WAYLAND_DISPLAY");
+    carbon::setHotKeyBackend(wayland ? makePortalHotKeyBackend()
+                                     : makeX11HotKeyBackend(gdk_display_get_name(gdk_display_get_default())));
     // Ctrl+C in the terminal or a polite kill quits like "Quit Vesko".
     for (int signal : {SIGINT, SIGTERM})
         g_unix_signal_add(signal, +[](gpointer) -> gboolean {
             Application::shared().terminate();
             return G_SOURCE_CONTINUE;
         }, nullptr);
+    return true;
+}
+
+}  // namespace platform::gtk
+
+namespace platform::gtk {
+
+bool handOverToRunningInstance() {
+    // Lives for the whole process: it holds the application's name on the bus.
+    static GtkApplication* application = [] {
+        auto* created = gtk_application_new(VESKO_APP_ID, G_APPLICATION_DEFAULT_FLAGS);
+        // A later start asks this one to come forward.
+        g_signal_connect(created, "activate", G_CALLBACK(+[](GApplication*, gpointer) {
+                             auto& shared = Application::shared();
+                             shared.activateIgnoringOtherApps(true);
+                             auto windows = shared.windows();
+                             if (!windows.empty()) windows.front()->makeKeyAndOrderFront();
+                         }),
+                         nullptr);
+        return created;
+    }();
+    GError* error = nullptr;
+    // Without a session bus the registration succeeds too, as a process on its own.
+    if (!g_application_register(G_APPLICATION(application), nullptr, &error)) {
+        std::cerr << "vesko: " << error->message << "\n";
+        g_clear_error(&error);
+        return false;
+    }
+    if (!g_application_get_is_remote(G_APPLICATION(application))) return false;
+    g_application_activate(G_APPLICATION(application));
+    if (GDBusConnection* bus = g_application_get_dbus_connection(G_APPLICATION(application)))
+        g_dbus_connection_flush_sync(bus, nullptr, nullptr);
     return true;
 }
 

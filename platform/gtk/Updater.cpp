@@ -9,7 +9,8 @@ StandardUpdaterController::StandardUpdaterController(bool startingUpdater) : sta
 std::string StandardUpdaterController::updateMessage() {
     return "You are running Vesko " VESKO_VERSION
            ".\n\nUpdates come from the Vesko source repository: pull the latest changes and start "
-           "scripts/run.sh, which builds and starts the new version.";
+           "scripts/run.sh, which builds and starts the new version, or install its newer package "
+           "(see \"Install\" in the README).";
 }
 
 void StandardUpdaterController::checkForUpdates() {

@@ -13,6 +13,7 @@
 #include <glib-unix.h>
 
 #include <array>
+#include <cctype>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,24 +22,6 @@ namespace platform::gtk {
 namespace {
 
 using namespace platform::carbon;
-
-// Virtual key codes of the ANSI layout (physical positions) to the keysyms
-// those positions carry on a US layout.
-KeySym keySymForVirtualKey(UInt32 keyCode) {
-    static const std::map<UInt32, KeySym> table = {
-        {0, XK_a},  {1, XK_s},  {2, XK_d},  {3, XK_f},  {4, XK_h},  {5, XK_g},  {6, XK_z},
-        {7, XK_x},  {8, XK_c},  {9, XK_v},  {11, XK_b}, {12, XK_q}, {13, XK_w}, {14, XK_e},
-        {15, XK_r}, {16, XK_y}, {17, XK_t}, {18, XK_1}, {19, XK_2}, {20, XK_3}, {21, XK_4},
-        {22, XK_6}, {23, XK_5}, {24, XK_equal}, {25, XK_9}, {26, XK_7}, {27, XK_minus},
-        {28, XK_8}, {29, XK_0}, {30, XK_bracketright}, {31, XK_o}, {32, XK_u},
-        {33, XK_bracketleft}, {34, XK_i}, {35, XK_p}, {37, XK_l}, {38, XK_j},
-        {39, XK_apostrophe}, {40, XK_k}, {41, XK_semicolon}, {42, XK_backslash},
-        {43, XK_comma}, {44, XK_slash}, {45, XK_n}, {46, XK_m}, {47, XK_period},
-        {49, XK_space}, {36, XK_Return}, {48, XK_Tab}, {53, XK_Escape},
-    };
-    auto found = table.find(keyCode);
-    return found == table.end() ? NoSymbol : found->second;
-}
 
 // Command is Control here, Option is Alt; the Control key of the original
 // keyboard becomes Super.
@@ -69,11 +52,15 @@ public:
 
     ~X11HotKeyBackend() override {
         if (watch_) g_source_remove(watch_);
+        if (drainSource_) g_source_remove(drainSource_);
         if (display_) XCloseDisplay(display_);
     }
 
     OSStatus grab(UInt32 keyCode, UInt32 modifiers, EventHotKeyID hotKeyID) override {
-        if (!display_) return eventHotKeyInvalidErr;
+        if (!display_) {
+            reportHotKeysUnavailable("Global hot keys are not available: the X display cannot be reached.");
+            return eventHotKeyInvalidErr;
+        }
         const KeySym sym = keySymForVirtualKey(keyCode);
         if (sym == NoSymbol) return eventHotKeyInvalidErr;
         const KeyCode code = XKeysymToKeycode(display_, sym);
@@ -95,6 +82,9 @@ public:
             for (unsigned int locks : lockCombinations()) XUngrabKey(display_, code, mask | locks, root_);
             XSync(display_, False);
             drainSoon();
+            if (error == BadAccess)
+                reportHotKeysUnavailable(keyCombinationText(keyCode, modifiers) +
+                                         " cannot be a global hot key: another program holds it.");
             return error == BadAccess ? eventHotKeyExistsErr : eventHotKeyInvalidErr;
         }
         grabs_.push_back({code, mask, hotKeyID, keyCode, modifiers});
@@ -140,11 +130,15 @@ private:
     }
 
     // Events may already sit in Xlib's queue after a round trip, where the
-    // file descriptor watch cannot see them.
+    // file descriptor watch cannot see them. One drain is pending at a time;
+    // the destructor removes it.
     void drainSoon() {
-        g_idle_add(
+        if (drainSource_) return;
+        drainSource_ = g_idle_add(
             [](gpointer data) -> gboolean {
-                static_cast<X11HotKeyBackend*>(data)->drain();
+                auto* self = static_cast<X11HotKeyBackend*>(data);
+                self->drainSource_ = 0;
+                self->drain();
                 return G_SOURCE_REMOVE;
             },
             this);
@@ -175,10 +169,41 @@ private:
     ::Window root_ = 0;
     unsigned int numLockMask_ = Mod2Mask;
     guint watch_ = 0;
+    guint drainSource_ = 0;
     std::vector<Grab> grabs_;
 };
 
 }  // namespace
+
+// Virtual key codes of the ANSI layout (physical positions) to the keysyms
+// those positions carry on a US layout.
+unsigned long keySymForVirtualKey(carbon::UInt32 keyCode) {
+    static const std::map<carbon::UInt32, KeySym> table = {
+        {0, XK_a},  {1, XK_s},  {2, XK_d},  {3, XK_f},  {4, XK_h},  {5, XK_g},  {6, XK_z},
+        {7, XK_x},  {8, XK_c},  {9, XK_v},  {11, XK_b}, {12, XK_q}, {13, XK_w}, {14, XK_e},
+        {15, XK_r}, {16, XK_y}, {17, XK_t}, {18, XK_1}, {19, XK_2}, {20, XK_3}, {21, XK_4},
+        {22, XK_6}, {23, XK_5}, {24, XK_equal}, {25, XK_9}, {26, XK_7}, {27, XK_minus},
+        {28, XK_8}, {29, XK_0}, {30, XK_bracketright}, {31, XK_o}, {32, XK_u},
+        {33, XK_bracketleft}, {34, XK_i}, {35, XK_p}, {37, XK_l}, {38, XK_j},
+        {39, XK_apostrophe}, {40, XK_k}, {41, XK_semicolon}, {42, XK_backslash},
+        {43, XK_comma}, {44, XK_slash}, {45, XK_n}, {46, XK_m}, {47, XK_period},
+        {49, XK_space}, {36, XK_Return}, {48, XK_Tab}, {53, XK_Escape},
+    };
+    auto found = table.find(keyCode);
+    return found == table.end() ? NoSymbol : found->second;
+}
+
+std::string keyCombinationText(carbon::UInt32 keyCode, carbon::UInt32 modifiers) {
+    std::string text;
+    if (modifiers & carbon::controlKey) text += "Super+";
+    if (modifiers & carbon::cmdKey) text += "Ctrl+";
+    if (modifiers & carbon::optionKey) text += "Alt+";
+    if (modifiers & carbon::shiftKey) text += "Shift+";
+    const char* name = XKeysymToString(keySymForVirtualKey(keyCode));
+    std::string key = name ? name : "key " + std::to_string(keyCode);
+    if (key.size() == 1) key[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(key[0])));
+    return text + key;
+}
 
 std::shared_ptr<HotKeyBackend> makeX11HotKeyBackend(const std::string& displayName) {
     return std::make_shared<X11HotKeyBackend>(displayName);

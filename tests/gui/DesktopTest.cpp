@@ -618,6 +618,27 @@ gboolean answerDialog(gpointer data) {
     return G_SOURCE_CONTINUE;
 }
 
+TEST(Panels, TheAboutPanelSaysWhyHotKeysDoNotWork) {
+    desktop();
+    const std::string why = "Global hot keys are not available: the desktop portal did not answer.";
+    platform::gtk::reportHotKeysUnavailable(why);
+    platform::gtk::reportHotKeysUnavailable(why);
+    ASSERT_TRUE(platform::Application::shared().sendAction("orderFrontStandardAboutPanel:"));
+    GtkAboutDialog* about = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        GList* toplevels = gtk_window_list_toplevels();
+        for (GList* l = toplevels; l; l = l->next)
+            if (GTK_IS_ABOUT_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data))) about = GTK_ABOUT_DIALOG(l->data);
+        g_list_free(toplevels);
+        return about != nullptr;
+    }));
+    // Said once, after what the application does.
+    EXPECT_EQ(std::string(gtk_about_dialog_get_comments(about)),
+              "Pulls articles out of browser tabs into a local web interface.\n\n" + why +
+                  " The Actions menu has the same commands.");
+    gtk_widget_destroy(GTK_WIDGET(about));
+}
+
 TEST(Panels, TheRealConfirmPanelHasOkThenCancel) {
     desktop();
     platform::Alert confirm;
@@ -702,7 +723,7 @@ TEST(Dock, BadgeShowsAndGoesFiveSecondsAfterEachNotice) {
     const auto start = std::chrono::steady_clock::now();
     notify("1");
     ASSERT_TRUE(waitUntil([&] { return signals.updates.size() == 1; }, 3s));
-    EXPECT_EQ(signals.updates[0].app, "application://vesko.desktop");
+    EXPECT_EQ(signals.updates[0].app, "application://app.vesko.vesko.desktop");
     EXPECT_EQ(signals.updates[0].count, std::optional<std::int64_t>(1));
     EXPECT_TRUE(signals.updates[0].visible);
     EXPECT_EQ(platform::Dock::shared().badgeLabel(), std::optional<std::string>("1"));

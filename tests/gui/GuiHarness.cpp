@@ -5,6 +5,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+#include <gio/gio.h>
 #include <gtk/gtk.h>
 
 #include <csignal>
@@ -67,6 +68,98 @@ std::string startSessionBus(ChildProcess& bus) {
     std::string address = started ? readLine(fds[0], std::chrono::seconds(10)) : "";
     close(fds[0]);
     return address;
+}
+
+namespace {
+
+GVariant* callFakePortal(const char* interface, const char* method, GVariant* parameters) {
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus) return nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+                                                  interface, method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000,
+                                                  nullptr, nullptr);
+    g_object_unref(bus);
+    return reply;
+}
+
+}  // namespace
+
+bool FakePortal::start(const std::string& mode) {
+    if (!process_.start({VESKO_FAKE_PORTAL, mode})) return false;
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus) return false;
+    bool owned = false;
+    for (int attempt = 0; attempt < 250 && !owned && !process_.exited(); ++attempt) {
+        GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                      "org.freedesktop.DBus", "NameHasOwner",
+                                                      g_variant_new("(s)", "org.freedesktop.portal.Desktop"),
+                                                      G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr);
+        if (reply) {
+            gboolean has = FALSE;
+            g_variant_get(reply, "(b)", &has);
+            g_variant_unref(reply);
+            owned = has;
+        }
+        if (!owned) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    g_object_unref(bus);
+    return owned;
+}
+
+void FakePortal::stop() { process_.stop(); }
+
+nlohmann::json FakePortal::bound() {
+    GVariant* reply = callFakePortal("app.vesko.test.FakePortal", "Bound", nullptr);
+    if (!reply) return nlohmann::json::array();
+    const char* text = nullptr;
+    g_variant_get(reply, "(&s)", &text);
+    auto shortcuts = nlohmann::json::parse(text);
+    g_variant_unref(reply);
+    return shortcuts;
+}
+
+void FakePortal::activate(const std::string& id) {
+    if (GVariant* reply = callFakePortal("app.vesko.test.FakePortal", "Activate", g_variant_new("(s)", id.c_str())))
+        g_variant_unref(reply);
+}
+
+unsigned long findTopLevelWindow(void* display, const std::string& title) {
+    auto* x = static_cast<Display*>(display);
+    // Windows come and go while the tree is read: errors about vanished
+    // windows are ignored.
+    XSetErrorHandler(+[](Display*, XErrorEvent*) { return 0; });
+    ::Window root = 0, parent = 0;
+    ::Window* kids = nullptr;
+    unsigned int count = 0;
+    ::Window found = 0;
+    if (!XQueryTree(x, DefaultRootWindow(x), &root, &parent, &kids, &count)) return 0;
+    for (unsigned int i = 0; i < count && !found; ++i) {
+        XWindowAttributes attributes;
+        if (!XGetWindowAttributes(x, kids[i], &attributes) || attributes.map_state != IsViewable) continue;
+        char* name = nullptr;
+        if (XFetchName(x, kids[i], &name) && name) {
+            if (title == name) found = kids[i];
+            XFree(name);
+        }
+    }
+    if (kids) XFree(kids);
+    return found;
+}
+
+bool stackedAbove(void* display, unsigned long upper, unsigned long lower) {
+    auto* x = static_cast<Display*>(display);
+    ::Window root = 0, parent = 0;
+    ::Window* kids = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(x, DefaultRootWindow(x), &root, &parent, &kids, &count)) return false;
+    // Children come bottom first.
+    int upperAt = -1, lowerAt = -1;
+    for (unsigned int i = 0; i < count; ++i) {
+        if (kids[i] == upper) upperAt = static_cast<int>(i);
+        if (kids[i] == lower) lowerAt = static_cast<int>(i);
+    }
+    if (kids) XFree(kids);
+    return upperAt >= 0 && lowerAt >= 0 && upperAt > lowerAt;
 }
 
 FakeInput::FakeInput() { display_ = XOpenDisplay(nullptr); }

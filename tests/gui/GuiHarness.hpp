@@ -27,6 +27,29 @@ std::string startXvfb(ChildProcess& server, int width = 1600, int height = 1000)
 // Starts a private session bus; returns its address or "".
 std::string startSessionBus(ChildProcess& bus);
 
+// The test's stand-in for the desktop portal (FakePortal.cpp) on the session
+// bus of $DBUS_SESSION_BUS_ADDRESS; see there for the modes.
+class FakePortal {
+public:
+    ~FakePortal() { stop(); }
+    // Starts it and waits until it owns the portal's name.
+    bool start(const std::string& mode);
+    void stop();
+    // The shortcuts of its last BindShortcuts ([] before one).
+    nlohmann::json bound();
+    // Emits Activated for the shortcut `id` of its last session.
+    void activate(const std::string& id);
+
+private:
+    ChildProcess process_;
+};
+
+// X windows of other programs, on the display in $DISPLAY: the viewable
+// top-level window titled `title` (0 when none), and whether window `upper`
+// is stacked above window `lower`.
+unsigned long findTopLevelWindow(void* display, const std::string& title);
+bool stackedAbove(void* display, unsigned long upper, unsigned long lower);
+
 // Fake keyboard and pointer input on the display in $DISPLAY.
 class FakeInput {
 public:
