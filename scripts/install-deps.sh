@@ -13,6 +13,8 @@ packages=(
   # test and run-time programs
   chromium xvfb xauth dbus dbus-x11 x11-apps imagemagick python3 nodejs
   fonts-dejavu-core
+  # icons, desktop entry and AppStream checks, the Debian package
+  librsvg2-bin desktop-file-utils appstream dpkg-dev file
 )
 
 missing=()
