@@ -30,8 +30,8 @@ file(READ "${VESKO_DATA_SOURCE}/${VESKO_APP_ID}.desktop.in" entry)
 string(REPLACE "@VESKO_EXEC@" "${exec}" entry "${entry}")
 vesko_install_text("${prefix}/${VESKO_DATADIR}/applications/${VESKO_APP_ID}.desktop" "${entry}")
 
-# Host manifests, allowing the sample extension (its IDs are those of
-# extension/sample, as extension/install-host.sh writes them). Chromium reads the system's
+# Host manifests that allow the sample extension (the IDs of extension/sample,
+# as extension/install-host.sh writes them). Chromium reads the system's
 # manifests from /etc/chromium, Firefox from <prefix>/lib/mozilla; under a
 # prefix other than /usr they land in the matching folders of the prefix.
 string(REPLACE "\\" "\\\\" host "${bindir}/vesko-extension")

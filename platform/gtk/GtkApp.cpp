@@ -564,10 +564,6 @@ bool initialize(int* argc, char*** argv) {
     return true;
 }
 
-}  // namespace platform::gtk
-
-namespace platform::gtk {
-
 bool handOverToRunningInstance() {
     // Lives for the whole process: it holds the application's name on the bus.
     static GtkApplication* application = [] {
