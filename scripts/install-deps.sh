@@ -23,10 +23,23 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# npm comes with some builds of nodejs; Debian's own nodejs needs its npm package.
+if ! command -v npm >/dev/null 2>&1 && ! printf '%s\n' "${missing[@]}" | grep -qx nodejs; then missing+=(npm); fi
 
-if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
-echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  command -v npm >/dev/null 2>&1 || $SUDO apt-get install -y -qq --no-install-recommends npm >/dev/null
+fi
+
+# The pages' JavaScript libraries, exactly as package-lock.json pins them,
+# whenever the lock file is newer than what node_modules holds.
+cd "$(dirname "$0")/.."
+installed=node_modules/.package-lock.json
+if [ ! -f "$installed" ] || [ package-lock.json -nt "$installed" ] || [ package.json -nt "$installed" ]; then
+  echo "Installing the pages' libraries (npm ci)"
+  npm ci --no-audit --no-fund --loglevel=error >/dev/null
+fi
