@@ -1,10 +1,12 @@
-// Helpers shared by the screens: navigation bar, element building, settings
-// and the last results kept between screens.
+// What every screen shares: the navigation bar, element building, status
+// lines, the settings, saving files through the bridge.
 // bridge.js, a classic script in every page's <head>, defines window.Bridge.
+import { loadPreferences } from './lib/preferences.js';
+
 export const Bridge = window.Bridge;
 
 const SCREENS = [
-  ['main.html', 'Home'],
+  ['main.html', 'Library'],
   ['index.html', 'Fetch'],
   ['batch.html', 'Batch'],
   ['export.html', 'Vavadavu'],
@@ -21,7 +23,7 @@ export function el(tag, attrs = {}, ...children) {
     else node.setAttribute(key, value === true ? '' : value);
   }
   for (const child of children.flat()) {
-    if (child === null || child === undefined) continue;
+    if (child === null || child === undefined || child === false) continue;
     node.append(child instanceof Node ? child : document.createTextNode(String(child)));
   }
   return node;
@@ -30,49 +32,45 @@ export function el(tag, attrs = {}, ...children) {
 export function renderNav(current) {
   const nav = document.querySelector('nav.topbar');
   if (!nav) return;
+  nav.setAttribute('aria-label', 'Screens');
   nav.replaceChildren(
     el('span', { class: 'brand' }, 'Vesko'),
     ...SCREENS.map(([file, label]) =>
-      el('a', { href: file, class: file === current ? 'active' : null }, label)),
+      el('a', { href: file, class: file === current ? 'active' : null, 'aria-current': file === current ? 'page' : null },
+        label)),
   );
 }
 
-const SETTINGS_KEY = 'vesko.settings';
-const DEFAULTS = { excerptLength: 600, notifyOnComplete: true, apiKey: '' };
+// Shows `text` in a status line; kind is busy, ok, error or '' (hidden when
+// there is no text). Errors are announced at once, the rest politely.
+export function setStatus(node, kind, text, ...extra) {
+  node.className = `status ${kind}`;
+  node.setAttribute('role', kind === 'error' ? 'alert' : 'status');
+  node.replaceChildren(text || '', ...extra);
+  node.hidden = !text;
+}
 
-export function loadSettings() {
+export function messageOf(error) {
+  return (error && error.message) || String(error || 'Something went wrong.');
+}
+
+export function settings() {
+  return loadPreferences(window.localStorage);
+}
+
+// Tells the application a piece of work is done (dock badge and attention)
+// when the settings want it and the window is not in front.
+export function notifyDone(badge) {
+  if (!settings().notifyOnComplete || document.hasFocus()) return;
   try {
-    return Object.assign({}, DEFAULTS, JSON.parse(localStorage.getItem(SETTINGS_KEY) || '{}'));
+    Bridge.notifyComplete(badge);
   } catch {
-    return Object.assign({}, DEFAULTS);
+    // Outside the application window there is no dock to tell.
   }
 }
 
-export function saveSettings(settings) {
-  localStorage.setItem(SETTINGS_KEY, JSON.stringify(settings));
-}
-
-const RESULTS_KEY = 'vesko.lastResults';
-
-export function rememberResults(results) {
-  try {
-    localStorage.setItem(RESULTS_KEY, JSON.stringify(results));
-  } catch {
-    // Storage full or unavailable: the results are still on screen.
-  }
-}
-
-export function lastResults() {
-  try {
-    return JSON.parse(localStorage.getItem(RESULTS_KEY) || 'null');
-  } catch {
-    return null;
-  }
-}
-
-export function excerpt(text, length) {
-  const clean = String(text || '').replace(/\s+/g, ' ').trim();
-  return clean.length > length ? `${clean.slice(0, length)}\u2026` : clean;
+export function parseHTML(html) {
+  return new DOMParser().parseFromString(html, 'text/html');
 }
 
 // UTF-8 text as Base64, in chunks so long articles do not overflow the stack.
@@ -85,50 +83,35 @@ export function toBase64(text) {
   return btoa(binary);
 }
 
-export function slug(text, fallback = 'article') {
-  const base = String(text || '').toLowerCase().replace(/[^a-z0-9]+/g, '-').replace(/^-+|-+$/g, '').slice(0, 60);
-  return base || fallback;
+// Saves `text` as `name` in the Downloads folder; resolves with its path.
+export function saveText(name, text) {
+  return Bridge.call('save-file', { base64: toBase64(text), filename: name });
 }
 
-export function setStatus(node, kind, text) {
-  node.className = `status ${kind}`;
-  node.textContent = text;
-  node.hidden = !text;
-}
-
-export function notifyDone(badge) {
-  if (!loadSettings().notifyOnComplete) return;
+// Copies `text` to the clipboard, with the older route where the newer is refused.
+export async function copyText(text) {
   try {
-    Bridge.notifyComplete(badge);
+    await navigator.clipboard.writeText(text);
+    return;
   } catch {
-    // Outside the application window there is no dock to tell.
+    const area = el('textarea', { class: 'offscreen', 'aria-hidden': 'true' });
+    area.value = text;
+    document.body.append(area);
+    area.select();
+    const copied = document.execCommand('copy');
+    area.remove();
+    if (!copied) throw new Error('The clipboard refused the text.');
   }
 }
 
-// The article's readable text: the extraction's own text when it has one,
-// else the text of its HTML, parsed into an inert document (nothing in it
-// runs or loads).
-export function articleText(result) {
-  if (result.raw_text) return result.raw_text;
-  if (!result.raw_html) return '';
-  const doc = new DOMParser().parseFromString(result.raw_html, 'text/html');
-  doc.querySelectorAll('script, style, noscript, template, nav, header, footer, aside').forEach((n) => n.remove());
-  const root = doc.querySelector('article') || doc.querySelector('main') || doc.body;
-  if (!root) return '';
-  const blocks = [...root.querySelectorAll('p, h2, h3, li, blockquote')].map((n) => n.textContent.trim()).filter(Boolean);
-  return blocks.length ? blocks.join('\n') : root.textContent;
+export function formatDate(iso) {
+  if (!iso) return '';
+  const date = new Date(iso);
+  if (Number.isNaN(date.getTime())) return iso;
+  const dateOnly = /^\d{4}-\d{2}-\d{2}$/.test(iso);
+  return date.toLocaleDateString(undefined, { year: 'numeric', month: 'short', day: 'numeric', timeZone: dateOnly ? 'UTC' : undefined });
 }
 
-export function articleCard(result, excerptLength) {
-  const text = articleText(result);
-  const date = result.url_date ? el('span', { class: 'chip' }, result.url_date) : null;
-  const publication = result.publication ? el('span', { class: 'chip' }, result.publication) : null;
-  return el('article', { class: 'card article' },
-    el('h2', { class: 'article-title' }, result.title || '(untitled)'),
-    el('div', { class: 'meta' }, publication, date,
-      el('a', { class: 'url', href: result.url || '#', target: '_blank', rel: 'noopener' }, result.url || '')),
-    el('p', { class: 'excerpt' }, excerpt(text, excerptLength) || 'No text found on this page.'),
-    el('div', { class: 'stats' },
-      `${text.length.toLocaleString()} characters of text \u00b7 `,
-      `${(result.raw_html || '').length.toLocaleString()} characters of HTML`));
+export function plural(count, one, many = `${one}s`) {
+  return `${count.toLocaleString()} ${count === 1 ? one : many}`;
 }

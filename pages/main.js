@@ -1,0 +1,193 @@
+// The library screen: every fetched article, newest first; search, filters
+// by site and tag, open, tags, delete with undo, and a selection to export.
+import { Bridge, renderNav, el, setStatus, messageOf, settings, formatDate, plural } from './common.js';
+import { filterEntries, facets, parseTags, entryOf, newestFirst } from './lib/library.js';
+import { library } from './store.js';
+
+const PAGE = 200;  // rows shown at once; "Show more" adds the next ones
+
+const $ = (id) => document.getElementById(id);
+const statusNode = $('status');
+const listNode = $('list');
+let entries = [];
+let shown = PAGE;
+const selected = new Set();
+const excerptLength = settings().excerptLength;
+
+function filters() {
+  return { query: $('search').value, site: $('site').value, tag: $('tag').value };
+}
+
+function fillSelect(select, values, allLabel) {
+  const current = select.value;
+  select.replaceChildren(el('option', { value: '' }, allLabel), ...values.map((v) => el('option', { value: v }, v)));
+  select.value = values.includes(current) ? current : '';
+}
+
+function excerptOf(text) {
+  const clean = String(text || '').replace(/\s+/g, ' ').trim();
+  return clean.length > excerptLength ? `${clean.slice(0, excerptLength).trimEnd()}\u2026` : clean;
+}
+
+function tagChips(tags) {
+  return tags.map((t) => el('span', { class: 'chip' }, t));
+}
+
+function entryRow(entry) {
+  const details = [entry.site, formatDate(entry.published), entry.words ? plural(entry.words, 'word') : '',
+    entry.minutes ? `${entry.minutes} min read` : ''].filter(Boolean).join(' \u00b7 ');
+  const title = el('a', { class: 'entry-title', href: `index.html#article=${encodeURIComponent(entry.key)}`, dir: 'auto' },
+    entry.title);
+  return el('li', { class: 'entry', 'data-key': entry.key },
+    el('input', {
+      type: 'checkbox', class: 'entry-select', 'aria-label': `Select \u201c${entry.title}\u201d`,
+      checked: selected.has(entry.key), onchange: (event) => toggleSelected(entry.key, event.target.checked),
+    }),
+    el('div', { class: 'entry-main' },
+      title,
+      el('div', { class: 'entry-meta' }, details, entry.hasSummary ? el('span', { class: 'chip accent' }, 'Summary') : null),
+      el('div', { class: 'entry-tags' }, tagChips(entry.tags)),
+      excerptLength > 0 && entry.excerpt ? el('p', { class: 'entry-excerpt', dir: 'auto' }, excerptOf(entry.excerpt)) : null),
+    el('div', { class: 'entry-actions' },
+      el('button', { type: 'button', 'aria-label': `Tags of \u201c${entry.title}\u201d`, onclick: () => editTags(entry) }, 'Tags'),
+      el('button', { type: 'button', 'aria-label': `Delete \u201c${entry.title}\u201d`, onclick: () => remove([entry.key]) }, 'Delete')));
+}
+
+function render() {
+  const found = filterEntries(entries, filters());
+  const { sites, tags } = facets(entries);
+  fillSelect($('site'), sites, 'All sites');
+  fillSelect($('tag'), tags, 'All tags');
+  const filtered = found.length !== entries.length;
+  $('count').textContent = filtered ? `${found.length.toLocaleString()} of ${plural(entries.length, 'article')}`
+    : plural(entries.length, 'article');
+  if (entries.length === 0) {
+    listNode.replaceChildren(el('li', { class: 'empty' },
+      'Your library is empty. Open an article in the browser and press ', el('kbd', {}, 'Ctrl'), '+', el('kbd', {}, 'Shift'),
+      '+', el('kbd', {}, 'F'), ', or use Fetch current tab.'));
+  } else if (found.length === 0) {
+    listNode.replaceChildren(el('li', { class: 'empty' }, 'No article matches the search.'));
+  } else {
+    listNode.replaceChildren(...found.slice(0, shown).map(entryRow));
+  }
+  const rest = found.length - Math.min(shown, found.length);
+  $('more').hidden = rest <= 0;
+  $('show-more').textContent = `Show ${Math.min(rest, PAGE).toLocaleString()} more (${rest.toLocaleString()} not shown)`;
+  renderSelection();
+}
+
+function renderSelection() {
+  for (const key of selected) if (!entries.some((e) => e.key === key)) selected.delete(key);
+  $('selection-bar').hidden = selected.size === 0;
+  $('selection-count').textContent = `${plural(selected.size, 'article')} selected`;
+}
+
+function toggleSelected(key, on) {
+  if (on) selected.add(key);
+  else selected.delete(key);
+  renderSelection();
+}
+
+function replaceEntries(records) {
+  const keys = new Set(records.map((r) => r.key));
+  entries = entries.filter((e) => !keys.has(e.key)).concat(records.map(entryOf)).sort(newestFirst);
+}
+
+async function remove(keys) {
+  try {
+    const removed = await (await library()).remove(...keys);
+    const gone = new Set(keys);
+    entries = entries.filter((e) => !gone.has(e.key));
+    keys.forEach((k) => selected.delete(k));
+    render();
+    const what = removed.length === 1 ? `\u201c${removed[0].article.title}\u201d` : plural(removed.length, 'article');
+    const undo = el('button', { type: 'button', class: 'link-button', onclick: () => restore(removed) }, 'Undo');
+    setStatus(statusNode, 'ok', `Deleted ${what}. `, undo);
+    undo.focus();
+  } catch (error) {
+    setStatus(statusNode, 'error', messageOf(error));
+  }
+}
+
+async function restore(records) {
+  try {
+    await (await library()).put(...records);
+    replaceEntries(records);
+    render();
+    setStatus(statusNode, 'ok', `Restored ${plural(records.length, 'article')}.`);
+  } catch (error) {
+    setStatus(statusNode, 'error', messageOf(error));
+  }
+}
+
+function editTags(entry) {
+  const row = listNode.querySelector(`li[data-key="${CSS.escape(entry.key)}"]`);
+  if (!row) return;
+  const holder = row.querySelector('.entry-tags');
+  const input = el('input', {
+    type: 'text', class: 'tag-input', value: entry.tags.join(', '), 'aria-label': `Tags of \u201c${entry.title}\u201d, separated by commas`,
+    placeholder: 'Tags, separated by commas',
+  });
+  let done = false;
+  const finish = async (save) => {
+    if (done) return;
+    done = true;
+    if (!save) { render(); return; }
+    try {
+      const record = await (await library()).update(entry.key, (r) => { r.tags = parseTags(input.value); });
+      replaceEntries([record]);
+      render();
+      listNode.querySelector(`li[data-key="${CSS.escape(entry.key)}"] .entry-title`)?.focus();
+    } catch (error) {
+      render();
+      setStatus(statusNode, 'error', messageOf(error));
+    }
+  };
+  input.addEventListener('keydown', (event) => {
+    if (event.key === 'Enter') { event.preventDefault(); finish(true); }
+    if (event.key === 'Escape') { event.preventDefault(); finish(false); }
+  });
+  input.addEventListener('blur', () => finish(true));
+  holder.replaceChildren(input);
+  input.focus();
+  input.select();
+}
+
+function openFetch() {
+  if (Bridge.available) Bridge.navigate('index.html', 'fetch');
+  else window.location.href = 'index.html';
+}
+
+function exportSelection() {
+  sessionStorage.setItem('vesko.exportSelection', JSON.stringify([...selected]));
+  window.location.href = 'export.html#selection';
+}
+
+async function start() {
+  renderNav('main.html');
+  $('fetch').addEventListener('click', openFetch);
+  for (const id of ['site', 'tag']) $(id).addEventListener('change', () => { shown = PAGE; render(); });
+  $('search').addEventListener('input', () => { shown = PAGE; render(); });
+  $('show-more').addEventListener('click', () => { shown += PAGE; render(); });
+  $('export-selected').addEventListener('click', exportSelection);
+  $('delete-selected').addEventListener('click', () => remove([...selected]));
+  $('clear-selection').addEventListener('click', () => { selected.clear(); render(); });
+  document.addEventListener('keydown', (event) => {
+    const typing = event.target.matches('input:not([type="checkbox"]), textarea, select');
+    if (event.key === '/' && !typing) { event.preventDefault(); $('search').focus(); }
+    if (event.key === 'Delete' && !typing) {
+      const row = event.target.closest && event.target.closest('li.entry');
+      if (row) { event.preventDefault(); remove([row.dataset.key]); }
+    }
+  });
+  try {
+    entries = await (await library()).entries();
+    render();
+  } catch (error) {
+    render();
+    setStatus(statusNode, 'error', messageOf(error));
+  }
+  document.documentElement.dataset.ready = 'true';
+}
+
+start();
