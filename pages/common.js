@@ -104,14 +104,23 @@ export async function copyText(text) {
   }
 }
 
+// Formatters are made once: making one costs more than using it.
+const DATE = new Intl.DateTimeFormat(undefined, { year: 'numeric', month: 'short', day: 'numeric' });
+const DAY = new Intl.DateTimeFormat(undefined, { year: 'numeric', month: 'short', day: 'numeric', timeZone: 'UTC' });
+const NUMBER = new Intl.NumberFormat();
+
 export function formatDate(iso) {
   if (!iso) return '';
   const date = new Date(iso);
   if (Number.isNaN(date.getTime())) return iso;
-  const dateOnly = /^\d{4}-\d{2}-\d{2}$/.test(iso);
-  return date.toLocaleDateString(undefined, { year: 'numeric', month: 'short', day: 'numeric', timeZone: dateOnly ? 'UTC' : undefined });
+  // A date without a time is the same day everywhere.
+  return (/^\d{4}-\d{2}-\d{2}$/.test(iso) ? DAY : DATE).format(date);
+}
+
+export function formatNumber(count) {
+  return NUMBER.format(count);
 }
 
 export function plural(count, one, many = `${one}s`) {
-  return `${count.toLocaleString()} ${count === 1 ? one : many}`;
+  return `${NUMBER.format(count)} ${count === 1 ? one : many}`;
 }

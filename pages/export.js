@@ -1,21 +1,22 @@
 // Vavadavu: exports articles of the library (all of them, a search's
 // results, or the ticked ones) as JSON, Markdown or CSV into Downloads,
 // and shows where each file landed or why it did not.
-import { renderNav, el, setStatus, messageOf, saveText, plural } from './common.js';
+import { renderNav, el, setStatus, messageOf, saveText, plural, formatNumber } from './common.js';
 import { filterEntries, facets } from './lib/library.js';
 import { jsonExport, markdownFiles, combinedMarkdown, csvExport, fileStem, timeStamp } from './lib/formats.js';
 import { library } from './store.js';
 
-const SHOWN = 300;  // ticking rows shown at once; the search narrows the rest
+const SHOWN = 100;  // ticking rows shown at once; the search narrows the rest
 const $ = (id) => document.getElementById(id);
 const statusNode = $('status');
 let entries = [];
+let words = null;  // the articles' words, once read
 const ticked = new Set();
 
 const choice = (name) => document.querySelector(`input[name="${name}"]:checked`).value;
 
 function matching() {
-  return filterEntries(entries, { query: $('search').value, site: $('site').value, tag: $('tag').value });
+  return filterEntries(entries, { query: $('search').value, site: $('site').value, tag: $('tag').value }, words);
 }
 
 function fillSelect(select, values, allLabel) {
@@ -24,10 +25,10 @@ function fillSelect(select, values, allLabel) {
   select.value = values.includes(current) ? current : '';
 }
 
-function renderCounts() {
-  $('count-all').textContent = `(${entries.length.toLocaleString()})`;
-  $('count-search').textContent = `(${matching().length.toLocaleString()})`;
-  $('count-selected').textContent = `(${ticked.size.toLocaleString()})`;
+function renderCounts(found = matching()) {
+  $('count-all').textContent = `(${formatNumber(entries.length)})`;
+  $('count-search').textContent = `(${formatNumber(found.length)})`;
+  $('count-selected').textContent = `(${formatNumber(ticked.size)})`;
 }
 
 function renderChoices() {
@@ -44,10 +45,10 @@ function renderChoices() {
         },
       }),
       el('span', { dir: 'auto' }, entry.title, el('span', { class: 'muted' }, entry.site ? ` \u00b7 ${entry.site}` : '')))));
-  if (found.length > SHOWN) rows.push(el('li', { class: 'muted' }, `${(found.length - SHOWN).toLocaleString()} more: narrow the search to see them.`));
+  if (found.length > SHOWN) rows.push(el('li', { class: 'muted' }, `${formatNumber(found.length - SHOWN)} more: narrow the search to see them.`));
   if (entries.length === 0) rows.push(el('li', { class: 'empty' }, 'The library is empty: fetch articles first.'));
   $('choices').replaceChildren(...rows);
-  renderCounts();
+  renderCounts(found);
 }
 
 function chosenKeys() {
@@ -141,6 +142,8 @@ async function start() {
       keys.forEach((k) => ticked.add(k));
       if (ticked.size) document.querySelector('input[name="scope"][value="selected"]').checked = true;
     }
+    renderChoices();
+    words = await (await library()).words();
   } catch (error) {
     setStatus(statusNode, 'error', messageOf(error));
   }

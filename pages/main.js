@@ -1,15 +1,17 @@
 // The library screen: every fetched article, newest first; search, filters
 // by site and tag, open, tags, delete with undo, and a selection to export.
-import { Bridge, renderNav, el, setStatus, messageOf, settings, formatDate, plural } from './common.js';
-import { filterEntries, facets, parseTags, entryOf, newestFirst } from './lib/library.js';
+import { Bridge, renderNav, el, setStatus, messageOf, settings, formatDate, formatNumber, plural } from './common.js';
+import { filterEntries, facets, parseTags, entryOf, wordsOf, newestFirst } from './lib/library.js';
 import { library } from './store.js';
 
-const PAGE = 200;  // rows shown at once; "Show more" adds the next ones
+const PAGE = 60;  // rows shown at once; "Show more" adds the next ones
 
 const $ = (id) => document.getElementById(id);
 const statusNode = $('status');
 const listNode = $('list');
 let entries = [];
+let total = 0;  // entries in the library; more than entries.length until all are read
+let words = null;  // the articles' words, once read: until then search sees titles, sites, bylines and tags
 let shown = PAGE;
 const selected = new Set();
 const excerptLength = settings().excerptLength;
@@ -53,14 +55,20 @@ function entryRow(entry) {
       el('button', { type: 'button', 'aria-label': `Delete \u201c${entry.title}\u201d`, onclick: () => remove([entry.key]) }, 'Delete')));
 }
 
-function render() {
-  const found = filterEntries(entries, filters());
+// The filters' choices, when the entries have changed.
+function renderFacets() {
   const { sites, tags } = facets(entries);
   fillSelect($('site'), sites, 'All sites');
   fillSelect($('tag'), tags, 'All tags');
+}
+
+function render() {
+  total = Math.max(total, entries.length);
+  const found = filterEntries(entries, filters(), words);
   const filtered = found.length !== entries.length;
-  $('count').textContent = filtered ? `${found.length.toLocaleString()} of ${plural(entries.length, 'article')}`
-    : plural(entries.length, 'article');
+  $('count').textContent = filtered ? `${formatNumber(found.length)} of ${plural(total, 'article')}`
+    : plural(total, 'article');
+  if (!words && filters().query.trim()) $('count').textContent += ' (still reading the articles\u2019 text)';
   if (entries.length === 0) {
     listNode.replaceChildren(el('li', { class: 'empty' },
       'Your library is empty. Open an article in the browser and press ', el('kbd', {}, 'Ctrl'), '+', el('kbd', {}, 'Shift'),
@@ -72,12 +80,11 @@ function render() {
   }
   const rest = found.length - Math.min(shown, found.length);
   $('more').hidden = rest <= 0;
-  $('show-more').textContent = `Show ${Math.min(rest, PAGE).toLocaleString()} more (${rest.toLocaleString()} not shown)`;
+  $('show-more').textContent = `Show ${formatNumber(Math.min(rest, PAGE))} more (${formatNumber(rest)} not shown)`;
   renderSelection();
 }
 
 function renderSelection() {
-  for (const key of selected) if (!entries.some((e) => e.key === key)) selected.delete(key);
   $('selection-bar').hidden = selected.size === 0;
   $('selection-count').textContent = `${plural(selected.size, 'article')} selected`;
 }
@@ -91,6 +98,7 @@ function toggleSelected(key, on) {
 function replaceEntries(records) {
   const keys = new Set(records.map((r) => r.key));
   entries = entries.filter((e) => !keys.has(e.key)).concat(records.map(entryOf)).sort(newestFirst);
+  if (words) records.forEach((r) => words.set(r.key, wordsOf(r)));
 }
 
 async function remove(keys) {
@@ -98,7 +106,9 @@ async function remove(keys) {
     const removed = await (await library()).remove(...keys);
     const gone = new Set(keys);
     entries = entries.filter((e) => !gone.has(e.key));
+    total -= removed.length;
     keys.forEach((k) => selected.delete(k));
+    renderFacets();
     render();
     const what = removed.length === 1 ? `\u201c${removed[0].article.title}\u201d` : plural(removed.length, 'article');
     const undo = el('button', { type: 'button', class: 'link-button', onclick: () => restore(removed) }, 'Undo');
@@ -112,7 +122,9 @@ async function remove(keys) {
 async function restore(records) {
   try {
     await (await library()).put(...records);
+    total += records.length;
     replaceEntries(records);
+    renderFacets();
     render();
     setStatus(statusNode, 'ok', `Restored ${plural(records.length, 'article')}.`);
   } catch (error) {
@@ -136,6 +148,7 @@ function editTags(entry) {
     try {
       const record = await (await library()).update(entry.key, (r) => { r.tags = parseTags(input.value); });
       replaceEntries([record]);
+      renderFacets();
       render();
       listNode.querySelector(`li[data-key="${CSS.escape(entry.key)}"] .entry-title`)?.focus();
     } catch (error) {
@@ -181,8 +194,16 @@ async function start() {
     }
   });
   try {
-    entries = await (await library()).entries();
+    const db = await library();
+    // The latest first, at once; then all of them, then their words.
+    [entries, total] = await Promise.all([db.recent(PAGE), db.count()]);
     render();
+    performance.mark('vesko:listed');
+    entries = await db.entries();
+    renderFacets();
+    render();
+    words = await db.words();
+    if (filters().query.trim()) render();
   } catch (error) {
     render();
     setStatus(statusNode, 'error', messageOf(error));

@@ -1,16 +1,20 @@
 // The library of fetched articles, kept in IndexedDB in the window.
 //
-// Two object stores: `articles` holds each whole record (the extraction
-// result, the reader's article, tags, notes, summary), `entries` a light
-// entry per article for the list and the search, so that listing never
-// reads the articles' HTML. Both are keyed by the article's address without
-// query and fragment.
+// Three object stores, each keyed by the article's address without query and
+// fragment: `articles` holds each whole record (the extraction result, the
+// reader's article, tags, notes, summary); `entries` a light entry per
+// article, all the list needs; `words` the distinct words of each article,
+// for searching its text. Reading from IndexedDB is slow for large values
+// (tens of megabytes a second here), so the list reads only the light
+// entries and the words follow in the background.
 //
 // The functions on entries (search, filters) take plain arrays, so they run
 // anywhere; `Library` takes the IndexedDB factory it works on.
 
 const DATABASE = 'vesko-library';
 const VERSION = 1;
+const STORES = ['articles', 'entries', 'words'];
+const EXCERPT = 400;  // characters of excerpt an entry keeps
 
 // The key of an article: its address without query and fragment.
 export function articleKey(url) {
@@ -63,7 +67,7 @@ export function makeRecord(result, article, previous, now = new Date().toISOStri
 export function entryOf(record) {
   const a = record.article || {};
   const r = record.result || {};
-  return {
+  const entry = {
     key: record.key,
     url: a.url || r.url || record.key,
     title: a.title || r.title || record.key,
@@ -72,24 +76,49 @@ export function entryOf(record) {
     published: a.publishedTime || '',
     lang: a.lang || '',
     dir: a.dir || 'ltr',
-    excerpt: a.excerpt || '',
+    excerpt: String(a.excerpt || '').slice(0, EXCERPT),
     words: a.wordCount || 0,
     minutes: a.readingMinutes || 0,
     tags: record.tags || [],
     hasSummary: Boolean(record.summary && record.summary.text),
     fetched: record.fetched,
-    search: searchable([a.title, r.title, a.siteName, r.publication, a.byline, (record.tags || []).join(' '),
-      a.textContent].join('\n')),
+    newest: -Date.parse(record.fetched) || 0,  // the `newest` index lists the latest fetch first
   };
+  return withMeta(entry);
 }
 
-// Entries matching `query` (every word somewhere in title, site, byline,
-// tags or text), `site` and `tag` (exact; empty matches all), in the
-// order given.
-export function filterEntries(entries, { query = '', site = '', tag = '' } = {}) {
-  const words = searchable(query).split(/\s+/).filter(Boolean);
-  return entries.filter((e) => (!site || e.site === site) && (!tag || e.tags.includes(tag)) &&
-    words.every((w) => e.search.includes(w)));
+// An entry with its searchable details (title, site, byline, tags), made
+// when it is read: they are short, and need not be stored.
+export function withMeta(entry) {
+  Object.defineProperty(entry, 'meta', {
+    value: searchable([entry.title, entry.site, entry.byline, entry.tags.join(' ')].join('\n')),
+    enumerable: false,
+    configurable: true,
+  });
+  return entry;
+}
+
+// The distinct words of a record's text, title, site, byline and tags, as
+// searchable text: what full-text search looks in.
+export function wordsOf(record) {
+  const a = record.article || {};
+  const r = record.result || {};
+  const text = [a.title, r.title, a.siteName, r.publication, a.byline, (record.tags || []).join(' '), a.textContent].join(' ');
+  return [...new Set(searchable(text).split(/[^\p{L}\p{M}\p{N}]+/u))].join(' ');
+}
+
+// Entries matching `query` (every word of it found in the title, site,
+// byline or tags, or in the article's words when `words`, a map from key to
+// wordsOf text, holds them), `site` and `tag` (exact; empty matches all), in
+// the order given.
+export function filterEntries(entries, { query = '', site = '', tag = '' } = {}, words = null) {
+  const terms = searchable(query).split(/[^\p{L}\p{M}\p{N}]+/u).filter(Boolean);
+  return entries.filter((e) => {
+    if ((site && e.site !== site) || (tag && !e.tags.includes(tag))) return false;
+    if (!terms.length) return true;
+    const text = words ? words.get(e.key) || '' : '';
+    return terms.every((t) => e.meta.includes(t) || text.includes(t));
+  });
 }
 
 export function newestFirst(a, b) {
@@ -140,8 +169,9 @@ export class Library {
     const request = factory.open(name, VERSION);
     request.onupgradeneeded = () => {
       const db = request.result;
-      if (!db.objectStoreNames.contains('articles')) db.createObjectStore('articles', { keyPath: 'key' });
-      if (!db.objectStoreNames.contains('entries')) db.createObjectStore('entries', { keyPath: 'key' });
+      for (const name of STORES) if (!db.objectStoreNames.contains(name)) db.createObjectStore(name, { keyPath: 'key' });
+      const entries = request.transaction.objectStore('entries');
+      if (!entries.indexNames.contains('newest')) entries.createIndex('newest', 'newest');
     };
     try {
       return new Library(await promised(request));
@@ -150,10 +180,40 @@ export class Library {
     }
   }
 
+  // The `count` latest entries, newest first: what the list shows first,
+  // read far faster than all of them.
+  async recent(count) {
+    try {
+      const index = this.db.transaction('entries').objectStore('entries').index('newest');
+      return (await promised(index.getAll(null, count))).map(withMeta);
+    } catch (error) {
+      throw readable(error);
+    }
+  }
+
+  async count() {
+    try {
+      return await promised(this.db.transaction('entries').objectStore('entries').count());
+    } catch (error) {
+      throw readable(error);
+    }
+  }
+
+  // Every entry, newest first.
   async entries() {
     try {
       const list = await promised(this.db.transaction('entries').objectStore('entries').getAll());
-      return list.sort(newestFirst);
+      return list.map(withMeta).sort(newestFirst);
+    } catch (error) {
+      throw readable(error);
+    }
+  }
+
+  // The words of every article: a map from key to wordsOf text.
+  async words() {
+    try {
+      const list = await promised(this.db.transaction('words').objectStore('words').getAll());
+      return new Map(list.map((w) => [w.key, w.words]));
     } catch (error) {
       throw readable(error);
     }
@@ -181,11 +241,12 @@ export class Library {
   // Writes `records` (whole records) with their entries, all or none.
   async put(...records) {
     try {
-      const tx = this.db.transaction(['articles', 'entries'], 'readwrite');
+      const tx = this.db.transaction(STORES, 'readwrite');
       const done = finished(tx);
       for (const record of records) {
         tx.objectStore('articles').put(record);
         tx.objectStore('entries').put(entryOf(record));
+        tx.objectStore('words').put({ key: record.key, words: wordsOf(record) });
       }
       await done;
     } catch (error) {
@@ -206,12 +267,9 @@ export class Library {
   async remove(...keys) {
     const records = (await Promise.all(keys.map((k) => this.get(k)))).filter(Boolean);
     try {
-      const tx = this.db.transaction(['articles', 'entries'], 'readwrite');
+      const tx = this.db.transaction(STORES, 'readwrite');
       const done = finished(tx);
-      for (const key of keys) {
-        tx.objectStore('articles').delete(key);
-        tx.objectStore('entries').delete(key);
-      }
+      for (const key of keys) STORES.forEach((name) => tx.objectStore(name).delete(key));
       await done;
     } catch (error) {
       throw readable(error);

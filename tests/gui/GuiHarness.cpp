@@ -191,6 +191,22 @@ void FakeInput::click(int x, int y) {
     XSync(d, False);
 }
 
+TemporaryHome::TemporaryHome() {
+    char pattern[] = "/tmp/vesko-home-XXXXXX";
+    if (!mkdtemp(pattern)) std::abort();
+    path = pattern;
+    std::filesystem::create_directories(path / "Downloads");
+    setenv("HOME", path.c_str(), 1);
+    setenv("XDG_DATA_HOME", (path / ".local/share").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (path / ".config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (path / ".cache").c_str(), 1);
+}
+
+TemporaryHome::~TemporaryHome() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     return platform::dispatch::runMainUntil(done, timeout);
 }
@@ -206,7 +222,7 @@ std::vector<nlohmann::json> Probe::of(const std::string& event, const std::strin
     return found;
 }
 
-bool Desktop::launch() {
+bool Desktop::launch(const std::filesystem::path& resources) {
     display = startXvfb(xvfb);
     if (display.empty()) return false;
     setenv("DISPLAY", display.c_str(), 1);
@@ -222,7 +238,7 @@ bool Desktop::launch() {
     workspace = std::make_shared<RecordingWorkspace>();
     platform::Workspace::setShared(workspace);
 
-    ui = loadMainInterface(VESKO_GUI_TEST_RESOURCES);
+    ui = loadMainInterface(resources);
     ui.webView->addObserverMessageHandler("probe", [this](const nlohmann::json& event) { probe.events.push_back(event); });
     platform::Application::shared().finishLaunching();
     return true;
@@ -243,10 +259,12 @@ namespace {
 Desktop* launched = nullptr;
 }
 
-Desktop& desktop() {
+Desktop& desktop() { return desktopWithPages(VESKO_GUI_TEST_RESOURCES); }
+
+Desktop& desktopWithPages(const std::filesystem::path& resources) {
     if (!launched) {
         launched = new Desktop;
-        if (!launched->launch()) {
+        if (!launched->launch(resources)) {
             std::fprintf(stderr, "could not start the test desktop (Xvfb, GTK)\n");
             launched->bus.stop();
             launched->xvfb.stop();

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -66,6 +67,17 @@ private:
     void* display_ = nullptr;
 };
 
+// A fresh home folder with its Downloads folder, made the process's HOME
+// (and XDG data, config and cache homes), so the web view's stored data and
+// saved files stay inside it; removed afterwards.
+struct TemporaryHome {
+    std::filesystem::path path;
+    TemporaryHome();
+    ~TemporaryHome();
+    TemporaryHome(const TemporaryHome&) = delete;
+    TemporaryHome& operator=(const TemporaryHome&) = delete;
+};
+
 // Runs the main loop until `done` holds or `timeout` passes.
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 // Runs the main loop for `duration`.
@@ -108,14 +120,17 @@ struct Desktop {
     Probe probe;
 
     // Starts the servers, initialises the desktop layer, loads the main
-    // interface on the test pages and finishes launching. False on failure.
-    bool launch();
+    // interface on the pages of `resources` and finishes launching. False on failure.
+    bool launch(const std::filesystem::path& resources);
     // The screen position of a point of the web view's content.
     void webViewPointOnScreen(int x, int y, int* screenX, int* screenY) const;
 };
 
-// The one desktop of this test process (launched on first use).
+// The one desktop of this test process (launched on first use), showing the
+// instrumented test pages...
 Desktop& desktop();
+// ...or the pages of another resources folder (the built one, for one).
+Desktop& desktopWithPages(const std::filesystem::path& resources);
 // Stops the servers of the desktop, if one was launched.
 void shutdownDesktop();
 

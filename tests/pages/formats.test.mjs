@@ -8,7 +8,7 @@ import { pages } from './support.mjs';
 
 const { frontMatter, markdownDocument } = await pages('lib/markdown.js');
 const { csvExport, jsonExport, markdownFiles, combinedMarkdown, fileStem } = await pages('lib/formats.js');
-const { articleKey, makeRecord, entryOf, filterEntries, parseTags } = await pages('lib/library.js');
+const { articleKey, makeRecord, entryOf, wordsOf, filterEntries, parseTags } = await pages('lib/library.js');
 
 const awkward = 'He said: "don\'t" — #1: yes\nno\t\\ 🚲 \u2028 --- \u0085 - [x] {y}: &z *w';
 
@@ -77,11 +77,16 @@ test('library: one entry per address, refetches keep what the user added, search
   assert.deepEqual([again.key, again.article.title, again.tags, again.notes, again.summary.text, again.added, again.fetched],
     ['https://example.com/a', 'New', ['kept'], 'my note', 'sum', '2026-01-01', '2026-02-01']);
 
-  const entries = [
-    entryOf(record('Café culture', { fetched: '2026-03-01', article: { ...record('x').article, title: 'Café culture', textContent: 'Über die Brücke' } })),
-    entryOf(record('Harbour news', { fetched: '2026-02-01', tags: ['boats'] })),
+  const records = [
+    record('Café culture', { fetched: '2026-03-01', article: { ...record('x').article, title: 'Café culture', textContent: 'Über die Brücke' } }),
+    record('Harbour news', { fetched: '2026-02-01', tags: ['boats'] }),
   ];
-  const titles = (filters) => filterEntries(entries, filters).map((e) => e.title);
+  const entries = records.map(entryOf);
+  const words = new Map(records.map((r) => [r.key, wordsOf(r)]));
+  const titles = (filters, known = words) => filterEntries(entries, filters, known).map((e) => e.title);
+  // Until the words are read, titles, sites, bylines and tags are searched.
+  assert.deepEqual(titles({ query: 'brucke' }, null), []);
+  assert.deepEqual(titles({ query: 'cafe' }, null), ['Café culture']);
   assert.deepEqual(titles({ query: 'cafe UBER brucke' }), ['Café culture']);
   assert.deepEqual(titles({ query: 'a. writer' }), ['Café culture', 'Harbour news']);
   assert.deepEqual(titles({ query: 'cafe missing' }), []);

@@ -1,0 +1,220 @@
+// The shipped pages in the real window, with the real native side reading
+// headless Chromium: a hot-key fetch shown in the reader and kept in the
+// library across a restart, search, Vavadavu's exports landing under the
+// test's home, and a hostile article that runs nothing.
+#include "tests/gui/GuiHarness.hpp"
+#include "tests/support/Browser.hpp"
+
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace vesko::gui {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using nlohmann::json;
+using testing::ArticleFixtures;
+using testing::FixtureServer;
+using testing::HeadlessChromium;
+
+const char* const kSample = "/2026/11/24/night-trains-return.html";
+const char* const kSampleTitle = "Night trains return to the northern line this winter";
+const char* const kSecond = "/2026/11/18/river-bridge-reopens.html";
+const char* const kHostile = "/2026/01/01/hostile.html";
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The sample articles and the hostile one, served from 127.0.0.1, and
+// headless Chromium that the application's runner reads.
+struct Browsing {
+    ArticleFixtures fixtures;
+    std::unique_ptr<FixtureServer> server;
+    std::unique_ptr<HeadlessChromium> chromium;
+
+    explicit Browsing(const std::vector<std::string>& paths) {
+        for (const char* page : {kSample, kSecond})
+            fixtures.write(page, readFile(fs::path(VESKO_SAMPLES) / fs::path(page).relative_path()));
+        fixtures.write(kHostile, readFile(fs::path(VESKO_TEST_ARTICLES) / "hostile.html"));
+        server = std::make_unique<FixtureServer>(fixtures.root());
+        std::vector<std::string> urls;
+        for (const auto& p : paths) urls.push_back(server->url(p));
+        chromium = std::make_unique<HeadlessChromium>(urls);
+        setenv("VESKO_DEVTOOLS_ENDPOINT", chromium->endpoint().c_str(), 1);
+        setenv("VESKO_OSASCRIPT", (fs::path(VESKO_EXECUTABLE).parent_path() / "vesko-osascript").c_str(), 1);
+    }
+};
+
+Desktop& window() { return desktopWithPages(VESKO_BUILT_RESOURCES); }
+
+// The value of `expression` in the shown page (awaited when it is a promise).
+json evaluate(const std::string& expression, std::chrono::milliseconds timeout = 5s) {
+    static int counter = 0;
+    const int id = ++counter;
+    auto& d = window();
+    const std::string post = "window.webkit.messageHandlers.probe.postMessage";
+    d.ui.webView->evaluateJavaScript("Promise.resolve().then(() => (" + expression + ")).then(v => " + post +
+                                     "({event: 'value', id: " + std::to_string(id) +
+                                     ", value: v === undefined ? null : v}), e => " + post +
+                                     "({event: 'value', id: " + std::to_string(id) + ", error: String(e)}))");
+    json answer;
+    waitUntil([&] {
+        for (const auto& e : d.probe.of("value"))
+            if (e.value("id", 0) == id) {
+                answer = e.contains("error") ? json("error: " + e["error"].get<std::string>()) : e["value"];
+                return true;
+            }
+        return false;
+    }, timeout);
+    return answer;
+}
+
+bool waitFor(const std::string& condition, std::chrono::milliseconds timeout = 15s) {
+    return waitUntil([&] { return evaluate(condition) == true; }, timeout);
+}
+
+// Loads `page` afresh and waits until its script is ready.
+void show(const std::string& page) {
+    evaluate("document.documentElement.dataset.left = 'true'");
+    window().ui.controller->navigateToPage(page, std::nullopt);
+    ASSERT_TRUE(waitFor("!document.documentElement.dataset.left && location.pathname.endsWith('/" + page +
+                        "') && document.documentElement.dataset.ready === 'true'"))
+        << page;
+}
+
+// Clicks the element of `selector` in the page.
+void click(const std::string& selector) {
+    window().ui.webView->evaluateJavaScript("document.querySelector(" + json(selector).dump() + ").click()");
+}
+
+const std::string kReaderTitle = "document.querySelector('#meta dd') && document.querySelector('#meta dd').textContent";
+
+TEST(Reader, HotKeyFetchIsKeptAcrossARestartAndFoundBySearch) {
+    const char* launch = std::getenv("VESKO_TEST_LAUNCH");
+    if (!launch) {
+        // Two launches of the application on one home folder, each a process of its own.
+        TemporaryHome home;
+        Browsing browsing({kSample});
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        const std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+        for (const char* which : {"first", "second"}) {
+            setenv("VESKO_TEST_LAUNCH", which, 1);
+            ChildProcess app;
+            testing::ChildOptions options;
+            options.standardOutput = 1;
+            options.errorLog = "/dev/stderr";
+            ASSERT_TRUE(app.start({"/proc/self/exe", filter}, options));
+            EXPECT_EQ(app.waitExit(100s), 0) << "the " << which << " launch failed";
+        }
+        unsetenv("VESKO_TEST_LAUNCH");
+        return;
+    }
+
+    auto& d = window();
+    if (std::string(launch) == "first") {
+        ASSERT_TRUE(waitFor("document.documentElement.dataset.ready === 'true'"));
+        EXPECT_EQ(evaluate("document.getElementById('count').textContent"), "0 articles");
+        FakeInput input;
+        input.chord({XK_Control_L, XK_Shift_L}, XK_f);
+        // The reader shows the article, its details and its text.
+        ASSERT_TRUE(waitFor(kReaderTitle + " === " + json(kSampleTitle).dump(), 30s)) << evaluate(kReaderTitle);
+        EXPECT_EQ(evaluate("document.getElementById('status').textContent"), "Fetched and kept in the library.");
+        EXPECT_EQ(evaluate("[...document.querySelectorAll('#meta dd')].map(n => n.textContent).slice(1, 3)"),
+                  json({"Marek Lund", "Rail & Road Weekly"}));
+        EXPECT_EQ(evaluate("document.getElementById('article').srcdoc.includes('bicycle car')"), true);
+        EXPECT_EQ(d.probe.count("action"), 0u);
+        return;
+    }
+    // The second launch: the library kept the article, and search finds it by its text.
+    ASSERT_TRUE(waitFor("document.documentElement.dataset.ready === 'true'"));
+    EXPECT_EQ(evaluate("document.getElementById('count').textContent"), "1 article");
+    EXPECT_EQ(evaluate("document.querySelector('.entry-title').textContent"), kSampleTitle);
+    const std::string search =
+        "(q => { const s = document.getElementById('search'); s.value = q; s.dispatchEvent(new Event('input'));"
+        " return [...document.querySelectorAll('#list li')].map(n => n.querySelector('.entry-title') ? "
+        "n.querySelector('.entry-title').textContent : n.textContent); })";
+    EXPECT_EQ(evaluate(search + "('couchette SLEEPER')"), json({kSampleTitle}));
+    EXPECT_EQ(evaluate(search + "('zeppelin')"), json({"No article matches the search."}));
+    // Opening it shows it in the reader.
+    evaluate(search + "('')");
+    click(".entry-title");
+    ASSERT_TRUE(waitFor(kReaderTitle + " === " + json(kSampleTitle).dump()));
+}
+
+TEST(Reader, AHostileArticleRunsNothing) {
+    TemporaryHome home;
+    Browsing browsing({kHostile});
+    auto& d = window();
+    show("index.html");
+    // Anything of the article that ran would tell the page through postMessage.
+    d.ui.webView->evaluateJavaScript(
+        "window.addEventListener('message', e => window.webkit.messageHandlers.probe.postMessage("
+        "{event: 'hostile', data: String(e.data)}))");
+    click("#fetch");
+    ASSERT_TRUE(waitFor(kReaderTitle + " === 'Totally normal article'", 30s)) << evaluate(kReaderTitle);
+    EXPECT_EQ(evaluate("document.getElementById('article').srcdoc.includes('A reader that shows it safely')"), true);
+    pump(1500ms);
+    EXPECT_EQ(d.probe.count("hostile"), 0u);
+    EXPECT_TRUE(d.workspace->urls().empty());
+    EXPECT_TRUE(fs::is_empty(home.path / "Downloads"));
+    EXPECT_EQ(evaluate("location.pathname.endsWith('/index.html')"), true);
+    EXPECT_EQ(evaluate("document.getElementById('article').getAttribute('sandbox')"), "allow-popups");
+    EXPECT_EQ(evaluate("document.getElementById('article').srcdoc.includes(\"default-src 'none'\")"), true);
+}
+
+TEST(Reader, VavadavuExportsLandInDownloads) {
+    TemporaryHome home;
+    Browsing browsing({kSecond, kSample});
+    show("index.html");
+    click("#fetch");
+    ASSERT_TRUE(waitFor(kReaderTitle + " === " + json(kSampleTitle).dump(), 30s));
+    browsing.chromium->activateTab(browsing.chromium->tabs()[0].targetId);
+    click("#fetch");
+    ASSERT_TRUE(waitFor(kReaderTitle + " === 'Old river bridge reopens after two years of repairs'", 30s))
+        << evaluate(kReaderTitle);
+
+    show("export.html");
+    EXPECT_EQ(evaluate("document.getElementById('count-all').textContent"), "(2)");
+    auto exportAs = [&](const std::string& format, const std::string& name) {
+        evaluate("document.querySelector('input[name=format][value=" + format + "]').click(); "
+                 "document.getElementById('filename').value = " + json(name).dump());
+        evaluate("document.getElementById('results').replaceChildren()");
+        click("#export");
+        EXPECT_TRUE(waitFor("document.getElementById('status').className === 'status ok'")) << format << ": "
+            << evaluate("document.getElementById('status').textContent");
+    };
+    exportAs("json", "library");
+    exportAs("csv", "library");
+    exportAs("markdown-files", "");
+    const fs::path downloads = home.path / "Downloads";
+
+    const json exported = json::parse(readFile(downloads / "library.json"));
+    ASSERT_EQ(exported.size(), 2u);
+    EXPECT_EQ(exported[0]["reader"]["title"], kSampleTitle);  // newest first
+    EXPECT_EQ(exported[0]["publication"], "127.0.0.1");
+    EXPECT_NE(exported[0]["raw_html"].get<std::string>().find("couchette"), std::string::npos);
+
+    const std::string csv = readFile(downloads / "library.csv");
+    EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "title,url,site,author,published,words,tags");
+    EXPECT_NE(csv.find(std::string(kSampleTitle) + "," + browsing.server->url(kSample) + ",Rail & Road Weekly,Marek Lund,"),
+              std::string::npos) << csv;
+
+    const std::string markdown = readFile(downloads / (std::string(kSampleTitle) + ".md"));
+    EXPECT_EQ(markdown.rfind("---\ntitle: \"" + std::string(kSampleTitle) + "\"\n", 0), 0u) << markdown;
+    EXPECT_NE(markdown.find("\n# " + std::string(kSampleTitle) + "\n"), std::string::npos);
+    EXPECT_TRUE(fs::exists(downloads / "Old river bridge reopens after two years of repairs.md"));
+    // Each file's landing place is shown.
+    EXPECT_EQ(evaluate("document.querySelectorAll('#results li.ok').length"), 2);
+}
+
+}  // namespace
+}  // namespace vesko::gui
