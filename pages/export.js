@@ -103,6 +103,7 @@ async function exportChosen(event) {
     const what = `${plural(records.length, 'article')} in ${plural(files.length, 'file')}`;
     if (failed) setStatus(statusNode, 'error', `${plural(failed, 'file')} of ${files.length} could not be saved (${what}).`);
     else setStatus(statusNode, 'ok', `Exported ${what}.`);
+    statusNode.scrollIntoView({ block: 'nearest' });
   } catch (error) {
     setStatus(statusNode, 'error', messageOf(error));
   } finally {
