@@ -11,7 +11,7 @@ packages=(
   libicu-dev libcurl4-openssl-dev libsoup-3.0-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxtst-dev
   # test and run-time programs
-  chromium xvfb xauth dbus dbus-x11 x11-apps imagemagick python3 nodejs
+  chromium firefox-esr xvfb xauth dbus dbus-x11 x11-apps imagemagick python3 nodejs
   fonts-dejavu-core
   # icons, desktop entry and AppStream checks, the Debian package
   librsvg2-bin desktop-file-utils appstream dpkg-dev file

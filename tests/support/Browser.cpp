@@ -1,5 +1,6 @@
 #include "tests/support/Browser.hpp"
 
+#include "tools/osascript/Bidi.hpp"
 #include "tools/osascript/DevTools.hpp"
 
 #include <arpa/inet.h>
@@ -50,6 +51,11 @@ std::string pythonExecutable() { return fs::exists("/usr/bin/python3") ? "/usr/b
 std::string chromiumExecutable() {
     if (const char* env = std::getenv("VESKO_TEST_CHROMIUM"); env && *env) return env;
     return "/usr/bin/chromium";
+}
+
+std::string firefoxExecutable() {
+    if (const char* env = std::getenv("VESKO_TEST_FIREFOX"); env && *env) return env;
+    return "/usr/bin/firefox-esr";
 }
 
 std::string stringResult(const nlohmann::json& evaluation) {
@@ -274,6 +280,113 @@ void HeadlessChromium::waitUntilLoaded(const std::string& targetId, std::chrono:
         std::this_thread::sleep_for(25ms);
     }
     client->call("Target.detachFromTarget", {{"sessionId", session}});
+}
+
+// -------------------------------------------------------------- HeadlessFirefox
+
+HeadlessFirefox::HeadlessFirefox(const std::vector<std::string>& urls) {
+    profile_ = makeTempDir("vesko-firefox-");
+    fs::create_directories(profile_ / "tmp");
+    // Quiet start: no first-run pages or default-browser questions, no restored session.
+    std::ofstream(profile_ / "user.js") << "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
+                                           "user_pref(\"browser.aboutwelcome.enabled\", false);\n"
+                                           "user_pref(\"browser.startup.homepage_override.mstone\", \"ignore\");\n"
+                                           "user_pref(\"browser.sessionstore.resume_from_crash\", false);\n"
+                                           "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n";
+    try {
+        ChildOptions options;
+        options.errorLog = profile_ / "firefox.log";
+        options.tempFolder = profile_ / "tmp";
+        port_ = startOnFreePort(
+            browser_,
+            [&](ChildProcess& child, int port) {
+                std::vector<std::string> argv = {firefoxExecutable(), "--headless", "--no-remote", "--profile",
+                                                 profile_.string(), "--remote-debugging-port", std::to_string(port)};
+                argv.insert(argv.end(), urls.begin(), urls.end());
+                startOrThrow(child, argv, options);
+            },
+            portAnswers, 60s);
+        if (port_ == 0) throw std::runtime_error("headless Firefox did not start");
+
+        auto deadline = Clock::now() + 60s;
+        std::size_t expected = std::max<std::size_t>(urls.size(), 1);
+        for (;;) {
+            auto current = tabs();
+            if (current.size() >= expected) {
+                for (const auto& tab : current) waitUntilLoaded(tab.targetId, 60s);
+                break;
+            }
+            if (Clock::now() > deadline) throw std::runtime_error("headless Firefox did not open its tabs");
+            std::this_thread::sleep_for(50ms);
+        }
+    } catch (...) {
+        client_.reset();
+        browser_.stop();
+        std::error_code ignored;
+        fs::remove_all(profile_, ignored);
+        throw;
+    }
+}
+
+HeadlessFirefox::~HeadlessFirefox() {
+    client_.reset();
+    browser_.stop();
+    std::error_code ignored;
+    fs::remove_all(profile_, ignored);
+}
+
+std::string HeadlessFirefox::endpoint() const { return "127.0.0.1:" + std::to_string(port_); }
+
+bidi::Client& HeadlessFirefox::client() const {
+    if (!client_) client_ = bidi::Client::connect(endpoint(), VESKO_OSASCRIPT_EXECUTABLE, 60s);
+    return *client_;
+}
+
+std::string HeadlessFirefox::openTab(const std::string& url, const std::string& after, bool newWindow) {
+    nlohmann::json params = {{"type", newWindow ? "window" : "tab"}, {"background", !newWindow}};
+    if (!after.empty()) params["referenceContext"] = after;
+    std::string context = client().call("browsingContext.create", params).at("context");
+    client().call("browsingContext.navigate", {{"context", context}, {"url", url}, {"wait", "complete"}});
+    waitUntilLoaded(context, 30s);
+    return context;
+}
+
+void HeadlessFirefox::activateTab(const std::string& context) {
+    client().call("browsingContext.activate", {{"context", context}});
+}
+
+std::vector<BrowserTab> HeadlessFirefox::tabs() const {
+    std::vector<BrowserTab> result;
+    auto tree = client().call("browsingContext.getTree", {{"maxDepth", 0}});
+    for (const auto& context : tree.value("contexts", nlohmann::json::array()))
+        result.push_back({context.value("context", ""), context.value("url", ""), ""});
+    return result;
+}
+
+std::string HeadlessFirefox::evaluate(const std::string& context, const std::string& expression) const {
+    auto evaluation = client().call("script.evaluate", {{"expression", expression},
+                                                        {"target", {{"context", context}}},
+                                                        {"awaitPromise", false},
+                                                        {"resultOwnership", "none"}});
+    if (evaluation.value("type", "") == "exception")
+        throw std::runtime_error("page script threw: " + evaluation["exceptionDetails"].dump());
+    const auto& value = evaluation.value("result", nlohmann::json::object());
+    const std::string type = value.value("type", "");
+    if (type == "undefined") return "undefined";
+    if (type == "null") return "null";
+    if (!value.contains("value")) throw std::runtime_error("not a plain value: " + value.dump());
+    return value["value"].dump();
+}
+
+void HeadlessFirefox::waitUntilLoaded(const std::string& context, std::chrono::milliseconds limit) const {
+    auto deadline = Clock::now() + limit;
+    for (;;) {
+        std::string state = nlohmann::json::parse(evaluate(context, "document.readyState + ' ' + location.href"));
+        // A tab opened on an address starts on about:blank, already complete: wait for its page.
+        if (state.rfind("complete ", 0) == 0 && state != "complete about:blank") return;
+        if (Clock::now() > deadline) throw std::runtime_error("a Firefox tab did not finish loading: " + state);
+        std::this_thread::sleep_for(25ms);
+    }
 }
 
 // --------------------------------------------------------------- ArticleFixtures

@@ -1,7 +1,7 @@
 #pragma once
 // Test harness for the browser side: a static HTTP server for fixture pages,
-// headless Debian Chromium on a free DevTools port, and the fixture article
-// pages themselves. Everything listens on 127.0.0.1 only, and every process is
+// headless Debian Chromium on a free DevTools port, headless Debian Firefox on
+// a free WebDriver BiDi port, and the fixture article pages themselves. Everything listens on 127.0.0.1 only, and every process is
 // stopped by its own pid (and its temp folder removed) in the destructor.
 // Should the test process die first, its children get SIGTERM: create these
 // objects on a thread that outlives them (the test's main thread), since the
@@ -13,8 +13,13 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace vesko::bidi {
+class Client;
+}
 
 namespace vesko::testing {
 
@@ -86,6 +91,46 @@ private:
     ChildProcess browser_;
     std::filesystem::path profile_;
     std::vector<std::string> opened_;  // target ids in the order the tabs were opened
+};
+
+// Headless Firefox (firefox-esr) with a fresh temp profile and a free remote
+// debugging port, opened on `urls`: each url its own tab in one window, in
+// order (first url first tab). The constructor returns once every tab's
+// document has loaded; the first tab is the current one. The harness talks
+// to Firefox through the same session relay as vesko-osascript, so tests and
+// runners share Firefox's one BiDi session.
+class HeadlessFirefox {
+public:
+    explicit HeadlessFirefox(const std::vector<std::string>& urls);
+    ~HeadlessFirefox();
+    HeadlessFirefox(const HeadlessFirefox&) = delete;
+    HeadlessFirefox& operator=(const HeadlessFirefox&) = delete;
+
+    int port() const { return port_; }
+    std::string endpoint() const;  // "127.0.0.1:PORT"
+    pid_t pid() const { return browser_.pid(); }
+    const std::filesystem::path& profile() const { return profile_; }
+
+    // Opens `url` in a new background tab at the end of the window's strip
+    // (right after tab `after` when given), or in a new window, and waits
+    // until it has loaded. Returns the tab's context id.
+    std::string openTab(const std::string& url, const std::string& after = {}, bool newWindow = false);
+    // Makes the tab the selected one of its window (and the window the active one).
+    void activateTab(const std::string& context);
+    // Every tab of every window, window by window, in tab-strip order.
+    std::vector<BrowserTab> tabs() const;
+    // Evaluates `expression` in the tab and returns the value's JSON text
+    // ("undefined" when there is none).
+    std::string evaluate(const std::string& context, const std::string& expression) const;
+
+private:
+    bidi::Client& client() const;
+    void waitUntilLoaded(const std::string& context, std::chrono::milliseconds limit) const;
+
+    int port_ = 0;
+    ChildProcess browser_;
+    std::filesystem::path profile_;
+    mutable std::unique_ptr<bidi::Client> client_;
 };
 
 // A temp folder holding the fixture article pages (removed in the destructor),

@@ -43,8 +43,9 @@ protected:
     fs::path stateDir_;
 };
 
-const std::string kInvalidTab9 = "execution error: Safari got an error: Can\u2019t get tab 9 of window 1. Invalid index. (-1719)\n";
-const std::string kNoWindow = "execution error: Safari got an error: Can\u2019t get window 1. Invalid index. (-1719)\n";
+// Errors name the browser the runner drove, as osascript names the application.
+const std::string kInvalidTab9 = "execution error: Chromium got an error: Can\u2019t get tab 9 of window 1. Invalid index. (-1719)\n";
+const std::string kNoWindow = "execution error: Chromium got an error: Can\u2019t get window 1. Invalid index. (-1719)\n";
 
 bool endsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -124,7 +125,7 @@ TEST_F(OsascriptEndToEnd, PagesThatThrowAnswerWithScriptOrNeverReturn) {
     auto threw = run(endpoint, safari::buildExtractionScript(1, std::nullopt));
     EXPECT_EQ(threw.exitStatus, 1);
     EXPECT_EQ(threw.out, "");
-    EXPECT_TRUE(endsWith(threw.err, "execution error: Safari got an error: A JavaScript error occurred: Error: "
+    EXPECT_TRUE(endsWith(threw.err, "execution error: Chromium got an error: A JavaScript error occurred: Error: "
                                     "stringify refused on this page (-2700)\n"))
         << threw.err;
 
@@ -148,7 +149,7 @@ TEST_F(OsascriptEndToEnd, PagesThatThrowAnswerWithScriptOrNeverReturn) {
                        {{"VESKO_OSASCRIPT_TIMEOUT_MS", "1500"}});
     auto elapsed = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(endless.exitStatus, 1);
-    EXPECT_TRUE(endsWith(endless.err, "execution error: Safari got an error: AppleEvent timed out. (-1712)\n"))
+    EXPECT_TRUE(endsWith(endless.err, "execution error: Chromium got an error: AppleEvent timed out. (-1712)\n"))
         << endless.err;
     EXPECT_LT(elapsed, std::chrono::seconds(10));
     // The page was stopped, not lost.

@@ -1,7 +1,8 @@
 #pragma once
 // What the interpreter needs of the application it tells: a snapshot of the
-// windows and their tabs, and running JavaScript in one tab. The DevTools
-// implementation is ChromiumBrowser; tests use an in-memory fake.
+// windows and their tabs, and running JavaScript in one tab. ChromiumBrowser
+// speaks DevTools, FirefoxBrowser WebDriver BiDi, AnyBrowser finds which one
+// answers; tests use an in-memory fake.
 
 #include <nlohmann/json.hpp>
 
@@ -45,8 +46,16 @@ public:
     // The index of the window's current tab. The default reads WindowInfo; a
     // browser may work it out only when it is asked for.
     virtual std::size_t currentTab(std::size_t window) { return windows().at(window).currentTab; }
+    // The tab's name as the browser shows it. The default reads TabInfo; a
+    // browser may ask for names only when they are read.
+    virtual std::string tabTitle(std::size_t window, std::size_t tab) {
+        return windows().at(window).tabs.at(tab).title;
+    }
     // Evaluates `code` in the tab; throws BrowserError when the tab cannot be reached.
     virtual JavaScriptResult doJavaScript(const TabInfo& tab, const std::string& code) = 0;
+    // The name of the browser that errors are reported for ("Firefox"); empty
+    // when none has answered: errors then name the application the program tells.
+    virtual std::string name() const { return {}; }
 };
 
 }  // namespace vesko::osascript

@@ -26,52 +26,12 @@ fs::path home() {
     return h.empty() ? fs::path("/") : fs::path(h);
 }
 
-// "http://host:port/" -> "host:port"
-std::string normaliseEndpoint(std::string endpoint) {
-    for (const char* scheme : {"http://", "ws://"})
-        if (endpoint.rfind(scheme, 0) == 0) endpoint.erase(0, std::char_traits<char>::length(scheme));
-    auto slash = endpoint.find('/');
-    if (slash != std::string::npos) endpoint.erase(slash);
-    return endpoint;
-}
-
-std::string readActivePort(const fs::path& profile) {
-    std::ifstream in(profile / "DevToolsActivePort");
-    std::string port;
-    if (!in || !std::getline(in, port)) return "";
-    if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos) return "";
-    return "127.0.0.1:" + port;
-}
-
 std::string firstLine(const std::string& text) {
     auto end = text.find('\n');
     return end == std::string::npos ? text : text.substr(0, end);
 }
 
 }  // namespace
-
-std::vector<std::string> discoverEndpoints() {
-    std::string configured = env("VESKO_DEVTOOLS_ENDPOINT");
-    if (!configured.empty()) return {normaliseEndpoint(configured)};
-    std::vector<std::string> endpoints;
-    fs::path h = home();
-    for (const fs::path& profile : {h / ".local/share/vesko/chromium-profile", h / ".config/chromium",
-                                    h / ".config/google-chrome"}) {
-        std::string endpoint = readActivePort(profile);
-        if (!endpoint.empty() && std::find(endpoints.begin(), endpoints.end(), endpoint) == endpoints.end())
-            endpoints.push_back(endpoint);
-    }
-    if (std::find(endpoints.begin(), endpoints.end(), "127.0.0.1:9222") == endpoints.end())
-        endpoints.push_back("127.0.0.1:9222");
-    return endpoints;
-}
-
-std::chrono::milliseconds configuredTimeout() {
-    std::string text = env("VESKO_OSASCRIPT_TIMEOUT_MS");
-    if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos && text.size() < 10)
-        return std::chrono::milliseconds(std::stol(text));
-    return std::chrono::milliseconds(60000);
-}
 
 fs::path defaultStateFolder() {
     std::string configured = env("VESKO_OSASCRIPT_STATE_DIR");
@@ -82,24 +42,10 @@ fs::path defaultStateFolder() {
     return (cache.empty() ? home() / ".cache" : fs::path(cache)) / "vesko";
 }
 
-ChromiumBrowser::ChromiumBrowser(ChromiumOptions options) : options_(std::move(options)) {}
+ChromiumBrowser::ChromiumBrowser(std::unique_ptr<devtools::Client> client, ChromiumOptions options)
+    : options_(std::move(options)), client_(std::move(client)) {}
 
 ChromiumBrowser::~ChromiumBrowser() = default;
-
-devtools::Client& ChromiumBrowser::client() {
-    if (client_) return *client_;
-    for (const auto& endpoint : options_.endpoints) {
-        try {
-            // A little longer than the page's own limit, so that a page script that
-            // runs too long is ended by the browser and reported as a time-out.
-            client_ = devtools::Client::connect(endpoint, options_.timeout + std::chrono::milliseconds(2000));
-            return *client_;
-        } catch (const devtools::UnavailableError&) {
-        } catch (const devtools::TimeoutError&) {
-        }
-    }
-    throw BrowserError(-600, "Application isn\u2019t running.");
-}
 
 const std::vector<WindowInfo>& ChromiumBrowser::windows() {
     if (windows_) return *windows_;

@@ -25,38 +25,30 @@
 namespace vesko::osascript {
 
 struct ChromiumOptions {
-    // Endpoints to try in order ("host:port"); the first that answers is used.
-    std::vector<std::string> endpoints;
-    // Limit for connecting and for each protocol command, page scripts included.
+    // Limit for each protocol command, page scripts included.
     std::chrono::milliseconds timeout{60000};
     // Folder of the tab-order state files; empty: keep no state.
     std::filesystem::path stateFolder;
 };
-
-// Endpoint discovery: $VESKO_DEVTOOLS_ENDPOINT if set; else the ports named by
-// the DevToolsActivePort files of Vesko's own profile
-// (~/.local/share/vesko/chromium-profile), ~/.config/chromium and
-// ~/.config/google-chrome; then 127.0.0.1:9222.
-std::vector<std::string> discoverEndpoints();
-
-// $VESKO_OSASCRIPT_TIMEOUT_MS, else 60 s.
-std::chrono::milliseconds configuredTimeout();
 
 // $VESKO_OSASCRIPT_STATE_DIR, else $XDG_RUNTIME_DIR/vesko, else ~/.cache/vesko.
 std::filesystem::path defaultStateFolder();
 
 class ChromiumBrowser final : public Browser {
 public:
-    explicit ChromiumBrowser(ChromiumOptions options);
+    // `client` is connected to the browser with a time limit a little longer
+    // than `options.timeout`, so that a page script that runs too long is
+    // ended by the browser and reported as a time-out.
+    ChromiumBrowser(std::unique_ptr<devtools::Client> client, ChromiumOptions options);
     ~ChromiumBrowser() override;
 
     const std::vector<WindowInfo>& windows() override;
     JavaScriptResult doJavaScript(const TabInfo& tab, const std::string& code) override;
-
     std::size_t currentTab(std::size_t window) override;
+    std::string name() const override { return "Chromium"; }
 
 private:
-    devtools::Client& client();
+    devtools::Client& client() { return *client_; }
     // Page target ids, most recently activated first (from /json/list).
     const std::vector<std::string>& activity();
     std::size_t activityRank(const std::string& id);

@@ -1,5 +1,7 @@
 #include "tools/osascript/DevTools.hpp"
 
+#include "tools/osascript/ProtocolJson.hpp"
+
 #include <libsoup/soup.h>
 
 #include <algorithm>
@@ -74,51 +76,8 @@ nlohmann::json fetchJson(SoupSession* session, const std::string& endpoint, cons
     nlohmann::json parsed = nlohmann::json::parse(data, data + size, nullptr, false);
     g_bytes_unref(body);
     if (status != SOUP_STATUS_OK || parsed.is_discarded())
-        throw UnavailableError("no DevTools endpoint at " + endpoint + " (HTTP " + std::to_string(status) + ")");
+        throw UnavailableError("no DevTools endpoint at " + endpoint + " (HTTP " + std::to_string(status) + ")", true);
     return parsed;
-}
-
-bool isHex4(const std::string& text, std::size_t at) {
-    if (at + 4 > text.size()) return false;
-    for (std::size_t i = at; i < at + 4; ++i)
-        if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
-    return true;
-}
-
-// JavaScript strings may hold unpaired surrogates (a text cut in the middle of
-// an emoji), which the browser writes as \uD83D escapes and strict JSON
-// parsers refuse. Replaces each unpaired one with \uFFFD.
-std::string replaceUnpairedSurrogates(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c != '\\' || i + 1 >= text.size()) {
-            out += c;
-            continue;
-        }
-        if (text[i + 1] != 'u' || !isHex4(text, i + 2)) {
-            out += c;
-            out += text[++i];  // any other escape, including \\, passes whole
-            continue;
-        }
-        unsigned unit = static_cast<unsigned>(std::stoul(text.substr(i + 2, 4), nullptr, 16));
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 12 <= text.size() && text[i + 6] == '\\' &&
-            text[i + 7] == 'u' && isHex4(text, i + 8)) {
-            unsigned low = static_cast<unsigned>(std::stoul(text.substr(i + 8, 4), nullptr, 16));
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                out.append(text, i, 12);
-                i += 11;
-                continue;
-            }
-        }
-        if (unit >= 0xD800 && unit <= 0xDFFF)
-            out += "\\uFFFD";
-        else
-            out.append(text, i, 6);
-        i += 5;
-    }
-    return out;
 }
 
 }  // namespace
@@ -172,9 +131,7 @@ struct Client::Impl {
         auto* self = static_cast<Impl*>(data);
         gsize size = 0;
         auto* bytes = static_cast<const char*>(g_bytes_get_data(message, &size));
-        nlohmann::json parsed = nlohmann::json::parse(bytes, bytes + size, nullptr, false);
-        if (parsed.is_discarded())
-            parsed = nlohmann::json::parse(replaceUnpairedSurrogates(std::string(bytes, size)), nullptr, false);
+        nlohmann::json parsed = protocol::parseMessage({bytes, size});
         if (parsed.is_discarded()) {
             // Unreadable: fail the command it answers rather than wait for it.
             std::string text(bytes, std::min<gsize>(size, 32));
@@ -239,7 +196,7 @@ std::unique_ptr<Client> Client::connect(const std::string& endpoint, std::chrono
     client->version_ = fetchJson(impl.session, endpoint, "/json/version");
     auto url = client->version_.find("webSocketDebuggerUrl");
     if (url == client->version_.end() || !url->is_string())
-        throw UnavailableError("the DevTools endpoint at " + endpoint + " names no browser socket");
+        throw UnavailableError("the DevTools endpoint at " + endpoint + " names no browser socket", true);
 
     SoupMessage* message = soup_message_new("GET", url->get_ref<const std::string&>().c_str());
     if (!message) throw UnavailableError("invalid browser socket address: " + url->get<std::string>());

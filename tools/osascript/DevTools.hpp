@@ -14,9 +14,13 @@
 
 namespace vesko::devtools {
 
-// Nothing answers at the endpoint (refused, unreachable, not DevTools).
+// Nothing answers at the endpoint (refused, unreachable), or what answers is
+// no DevTools endpoint (`answered`: something listens there, maybe another
+// kind of browser).
 struct UnavailableError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit UnavailableError(const std::string& message, bool answered = false)
+        : std::runtime_error(message), answered(answered) {}
+    bool answered;
 };
 // The browser did not answer a command within the time limit.
 struct TimeoutError : std::runtime_error {

@@ -46,7 +46,9 @@ bool resolveIndex(long long index, std::size_t count, std::size_t& position) {
 }  // namespace
 
 void Evaluator::fail(const std::string& message, int number, const Expr& at, bool fromApplication) {
-    ExecutionError error(message, number, at.range, fromApplication ? application_ : std::string());
+    std::string application;
+    if (fromApplication) application = browser_.name().empty() ? application_ : browser_.name();
+    ExecutionError error(message, number, at.range, std::move(application));
     error.located = true;
     throw error;
 }
@@ -173,6 +175,14 @@ Value Evaluator::containerOf(const Expr& expr) {
 std::size_t Evaluator::currentTab(std::size_t window, const Expr& at) {
     try {
         return browser_.currentTab(window);
+    } catch (const BrowserError& error) {
+        fail(error.what(), error.number, at, true);
+    }
+}
+
+std::string Evaluator::tabTitle(std::size_t window, std::size_t tab, const Expr& at) {
+    try {
+        return browser_.tabTitle(window, tab);
     } catch (const BrowserError& error) {
         fail(error.what(), error.number, at, true);
     }
@@ -339,7 +349,7 @@ Value Evaluator::evaluateProperty(const Expr& e) {
     case Kind::Tab: {
         const TabInfo& tab = tabInfo(container, e);
         if (name == "url") return Value::fromText(tab.url);
-        if (name == "name") return Value::fromText(tab.title);
+        if (name == "name") return Value::fromText(tabTitle(container.window, container.tab, e));
         if (name == "index") return Value::fromInt(static_cast<long long>(container.tab + 1));
         break;
     }
@@ -350,7 +360,7 @@ Value Evaluator::evaluateProperty(const Expr& e) {
                  errnum::kInvalidIndex, e, true);
         const WindowInfo& window = all[container.window];
         if (name == "current tab") return Value::tabRef(container.window, currentTab(container.window, e));
-        if (name == "name") return Value::fromText(window.tabs[currentTab(container.window, e)].title);
+        if (name == "name") return Value::fromText(tabTitle(container.window, currentTab(container.window, e), e));
         if (name == "index") return Value::fromInt(static_cast<long long>(container.window + 1));
         if (name == "id") return Value::fromText(window.id);
         break;

@@ -43,6 +43,7 @@ private:
     const std::vector<WindowInfo>& windows(const ast::Expr& at);
     const TabInfo& tabInfo(const Value& tab, const ast::Expr& at);
     std::size_t currentTab(std::size_t window, const ast::Expr& at);
+    std::string tabTitle(std::size_t window, std::size_t tab, const ast::Expr& at);
 
     std::string toText(const Value& value, const ast::Expr& at);
     double toNumber(const Value& value, const ast::Expr& at);
