@@ -25,9 +25,11 @@ using testing::FixtureServer;
 using testing::HeadlessChromium;
 
 const std::string kGeneric =
-    "Failed to extract content from Safari. Make sure Safari is open with an article tab.";
-const std::string kNotRunning = "Safari doesn't appear to be running. Open Safari first, then try again.";
-const std::string kFallback = "Failed to extract content from Safari: ";
+    "Failed to extract content from your browser. Make sure your browser is open with an article tab.";
+const std::string kNotRunning = "Your browser doesn't appear to be running. Open your browser first, then try again.";
+const std::string kFallback = "Failed to extract content from your browser: ";
+// The runner names the browser it drove in its errors, and the messages follow.
+const std::string kChromiumFallback = "Failed to extract content from Chromium: ";
 
 std::string oneLineScript() {
     std::string script(kExtractionScript);
@@ -273,7 +275,7 @@ TEST_F(TabActionsEndToEnd, AllFiveActionsOnAWindowOfFiveTabs) {
     }
     for (const char* id : {"zero", "beyond", "negative", "throws"}) {
         EXPECT_EQ(replies[id]["call"], "reject") << id;
-        EXPECT_EQ(replies[id]["message"].get<std::string>().rfind(kFallback, 0), 0u) << replies[id].dump();
+        EXPECT_EQ(replies[id]["message"].get<std::string>().rfind(kChromiumFallback, 0), 0u) << replies[id].dump();
     }
 
     const json& tabs = replies["tabs"];

@@ -12,17 +12,18 @@
 namespace vesko::safari {
 namespace {
 
+// With no browser named by the error or configured, the messages say "your browser".
 const std::string kGeneric =
-    "Failed to extract content from Safari. Make sure Safari is open with an article tab.";
+    "Failed to extract content from your browser. Make sure your browser is open with an article tab.";
 const std::string kSetup =
-    "Safari needs a one-time setup.\n\nOpen Safari > Settings > Developer > check \"Allow JavaScript from "
-    "Apple Events\"\n\n(If you don't see the Developer tab: Safari > Settings > Advanced > check \"Show "
+    "Your browser needs a one-time setup.\n\nOpen your browser > Settings > Developer > check \"Allow JavaScript "
+    "from Apple Events\"\n\n(If you don't see the Developer tab: your browser > Settings > Advanced > check \"Show "
     "features for web developers\")";
 const std::string kAutomation =
-    "macOS blocked Vesko from controlling Safari.\n\nGo to System Settings > Privacy & Security > "
-    "Automation > make sure Vesko has Safari checked.";
-const std::string kNotRunning = "Safari doesn't appear to be running. Open Safari first, then try again.";
-const std::string kFallback = "Failed to extract content from Safari: ";
+    "macOS blocked Vesko from controlling your browser.\n\nGo to System Settings > Privacy & Security > "
+    "Automation > make sure Vesko has your browser checked.";
+const std::string kNotRunning = "Your browser doesn't appear to be running. Open your browser first, then try again.";
+const std::string kFallback = "Failed to extract content from your browser: ";
 
 TEST(FriendlyError, RulesApplyInOrderWithCaseSensitiveSubstrings) {
     EXPECT_EQ(friendlyError(std::nullopt), kGeneric);
@@ -38,6 +39,22 @@ TEST(FriendlyError, RulesApplyInOrderWithCaseSensitiveSubstrings) {
     // A runner that cannot be started lands in the fallback, with its reason.
     const std::string launch = "Could not start \xE2\x80\x9Cvesko-osascript\xE2\x80\x9D: No such file or directory (/x)";
     EXPECT_EQ(friendlyError(launch), kFallback + launch);
+}
+
+TEST(FriendlyError, NamesTheBrowserTheRunnerDroveElseTheConfiguredOne) {
+    const std::string tab9 =
+        "36:53: execution error: Firefox got an error: Can\u2019t get tab 9 of window 1. Invalid index. (-1719)\n";
+    EXPECT_EQ(friendlyError(tab9, "chromium"), "Failed to extract content from Firefox: " + tab9);
+    EXPECT_EQ(friendlyError("0:9: execution error: Chromium got an error: Application isn\u2019t running. (-600)\n", ""),
+              "Chromium doesn't appear to be running. Open Chromium first, then try again.");
+    // A runner that reached no browser keeps the name the program told; the configured browser is named.
+    EXPECT_EQ(friendlyError("0:9: execution error: Safari got an error: Application isn\u2019t running. (-600)\n",
+                            "firefox-esr"),
+              "Firefox doesn't appear to be running. Open Firefox first, then try again.");
+    EXPECT_EQ(friendlyError(std::nullopt, "Google-Chrome"),
+              "Failed to extract content from Google Chrome. Make sure Google Chrome is open with an article tab.");
+    EXPECT_EQ(friendlyError("Allow JavaScript from Apple Events", "chromium").substr(0, 32),
+              "Chromium needs a one-time setup.");
 }
 
 TEST(FriendlyError, FallbackKeepsTheFirst200UserPerceivedCharacters) {

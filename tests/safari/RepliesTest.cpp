@@ -15,7 +15,7 @@ using nlohmann::json;
 using vesko::testing::evaluateInPage;
 
 const std::string kGeneric =
-    "Failed to extract content from Safari. Make sure Safari is open with an article tab.";
+    "Failed to extract content from your browser. Make sure your browser is open with an article tab.";
 
 json onlyCall(const std::string& script) {
     json calls = evaluateInPage({script});
@@ -67,22 +67,22 @@ TEST(ExtractionReply, FailedRunsRejectWithTheirMessage) {
                                          "cb"));
     EXPECT_EQ(call["call"], "reject");
     // The trailing line feed of standard error stays, as a real line break.
-    EXPECT_EQ(call["message"], "Failed to extract content from Safari: execution error: Can\xE2\x80\x99t get tab 9 "
+    EXPECT_EQ(call["message"], "Failed to extract content from your browser: execution error: Can\xE2\x80\x99t get tab 9 "
                                "of window 1. Invalid index. (-1719)\n");
     std::string script = extractionReply(failure("x\n"), "cb");
-    EXPECT_EQ(script, "Bridge._reject('cb', 'Failed to extract content from Safari: x\\n')");
+    EXPECT_EQ(script, "Bridge._reject('cb', 'Failed to extract content from your browser: x\\n')");
 
     // Multi-line messages with apostrophes and double quotes arrive intact.
     call = onlyCall(extractionReply(failure("Allow JavaScript from Apple Events is off"), "cb"));
     EXPECT_EQ(call["message"],
-              "Safari needs a one-time setup.\n\nOpen Safari > Settings > Developer > check \"Allow JavaScript "
-              "from Apple Events\"\n\n(If you don't see the Developer tab: Safari > Settings > Advanced > "
+              "Your browser needs a one-time setup.\n\nOpen your browser > Settings > Developer > check \"Allow JavaScript "
+              "from Apple Events\"\n\n(If you don't see the Developer tab: your browser > Settings > Advanced > "
               "check \"Show features for web developers\")");
     call = onlyCall(extractionReply(failure("Application isn\xE2\x80\x99t running"), "cb"));
-    EXPECT_EQ(call["message"], "Safari doesn't appear to be running. Open Safari first, then try again.");
+    EXPECT_EQ(call["message"], "Your browser doesn't appear to be running. Open your browser first, then try again.");
     // A backslash in the raw error reaches the page as itself.
     call = onlyCall(extractionReply(failure("C:\\path \\n 'q'"), "cb"));
-    EXPECT_EQ(call["message"], "Failed to extract content from Safari: C:\\path \\n 'q'");
+    EXPECT_EQ(call["message"], "Failed to extract content from your browser: C:\\path \\n 'q'");
 }
 
 TEST(TabListReply, LinesBecomeEntries) {
@@ -105,7 +105,7 @@ TEST(TabListReply, LinesBecomeEntries) {
     EXPECT_EQ(tabListReply(output(""), "t"), "Bridge._resolve('t', [])");
     call = onlyCall(tabListReply(failure("Application isn't running"), "t"));
     EXPECT_EQ(call["call"], "reject");
-    EXPECT_EQ(call["message"], "Safari doesn't appear to be running. Open Safari first, then try again.");
+    EXPECT_EQ(call["message"], "Your browser doesn't appear to be running. Open your browser first, then try again.");
 }
 
 TEST(TabCount, ReadsASignedDecimalWithin64Bits) {
@@ -174,7 +174,7 @@ TEST(ExtractAllTabs, CountDecidesBetweenRejectAndResolve) {
     browser.count = failure("execution error: Can\xE2\x80\x99t get window 1. Invalid index. (-1719)\n");
     call = onlyCall(extractAllTabs(browser.runner(), "a"));
     EXPECT_EQ(call["message"],
-              "Failed to extract content from Safari: execution error: Can\xE2\x80\x99t get window 1. Invalid "
+              "Failed to extract content from your browser: execution error: Can\xE2\x80\x99t get window 1. Invalid "
               "index. (-1719)\n");
 
     browser.count = output("2");

@@ -239,7 +239,7 @@ esac)SH");
     for (const auto& call : vesko::testing::evaluateInPage(scripts)) replies[call["id"]] = call;
     EXPECT_EQ(replies["current"]["value"], nlohmann::json({{"tab", "current"}}));
     EXPECT_EQ(replies["none"]["message"],
-              "Failed to extract content from Safari. Make sure Safari is open with an article tab.");
+              "Failed to extract content from your browser. Make sure your browser is open with an article tab.");
     EXPECT_EQ(replies["tabs"]["value"], nlohmann::json::parse(R"([{"url":"https://a.test/1","title":"One"},
                                                                   {"url":"https://b.test/2","title":"Two"}])"));
     EXPECT_EQ(replies["all"]["value"], nlohmann::json::parse(R"([{"tab":"1"},{"tab":"3"}])"));
