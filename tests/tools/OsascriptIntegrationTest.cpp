@@ -1,5 +1,6 @@
 // vesko-osascript end to end: the application's own programs, run by the built
-// runner against headless Chromium on fixture pages served from 127.0.0.1.
+// runner against headless Chromium and Firefox on fixture pages served from
+// 127.0.0.1.
 
 #include "safari/ExtractionScript.hpp"
 #include "safari/Programs.hpp"
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 namespace vesko::testing {
 namespace {
@@ -181,6 +183,11 @@ TEST_F(OsascriptEndToEnd, NoBrowserRunningAndNoWindowOpen) {
             << out.err;
     }
 
+    // A port where something that is no browser answers (the fixture server) reads the same.
+    auto notABrowser = run("127.0.0.1:" + std::to_string(server_.port()), program(safari::tabCountProgram()));
+    EXPECT_TRUE(endsWith(notABrowser.err, "execution error: Safari got an error: Application isn\u2019t running. (-600)\n"))
+        << notABrowser.err;
+
     HeadlessChromium browser({server_.url(ArticleFixtures::kArticle)});
 
     // Without a configured endpoint the profiles' DevToolsActivePort files are
@@ -210,6 +217,118 @@ TEST_F(OsascriptEndToEnd, NoBrowserRunningAndNoWindowOpen) {
     EXPECT_TRUE(endsWith(current.err, kNoWindow)) << current.err;
     auto byAddress = run(browser.endpoint(), safari::buildExtractionScript(std::nullopt, std::string("http")));
     EXPECT_EQ(byAddress.out, "null\n");
+}
+
+// ---- Firefox over WebDriver BiDi ----
+
+std::string doJavaScript(const std::string& code, int tab) {
+    return "tell application \"Safari\" to return do JavaScript \"" + code + "\" in tab " + std::to_string(tab) +
+           " of window 1";
+}
+
+TEST_F(OsascriptEndToEnd, FirefoxTabsInStripOrderCurrentTabSharedSessionAndChromiumsText) {
+    const std::string first = server_.url(ArticleFixtures::kArticle);
+    const std::string second = server_.url(ArticleFixtures::kSecondArticle);
+    const std::string awkward = server_.url(ArticleFixtures::kAwkwardTitle);
+    const std::string large = server_.url(ArticleFixtures::kLargeArticle);
+    HeadlessFirefox firefox({first, second, awkward});
+    const std::string endpoint = firefox.endpoint();
+    // Opened last but placed second in the strip: tab numbers follow the strip.
+    firefox.openTab(large, firefox.tabs()[0].targetId);
+
+    EXPECT_EQ(run(endpoint, program(safari::tabCountProgram())).out, "4\n");
+    auto list = run(endpoint, program(safari::tabListProgram()));
+    ASSERT_EQ(list.exitStatus, 0) << list.err;
+    std::string awkwardTitle = nlohmann::json::parse(firefox.evaluate(firefox.tabs()[3].targetId, "document.title"));
+    EXPECT_EQ(list.out, first + "\tHarbour lights return to the old quay after forty years | The Coastal Ledger\n" +
+                            large + "\tThe long read: a year on the island ferries | The Coastal Ledger\n" + second +
+                            "\tNight ferry timetable changes from June | The Coastal Ledger\n" + awkward + "\t" +
+                            awkwardTitle + "\n");
+
+    auto byPosition = run(endpoint, safari::buildExtractionScript(3, std::nullopt));
+    ASSERT_EQ(byPosition.exitStatus, 0) << byPosition.err;
+    EXPECT_EQ(nlohmann::json::parse(byPosition.out)["url"], second);
+    auto byAddress = run(endpoint, safari::buildExtractionScript(std::nullopt, "HTTP://127.0.0.1:" +
+                                                                                  std::to_string(server_.port()) + "/2024/0"));
+    EXPECT_EQ(nlohmann::json::parse(byAddress.out)["url"], first);
+    auto invalid = run(endpoint, safari::buildExtractionScript(9, std::nullopt));
+    EXPECT_TRUE(endsWith(invalid.err, "execution error: Firefox got an error: Can\u2019t get tab 9 of window 1. Invalid index. (-1719)\n"))
+        << invalid.err;
+
+    // The current tab is the one the window shows.
+    auto current = run(endpoint, safari::buildExtractionScript(std::nullopt, std::nullopt));
+    EXPECT_EQ(nlohmann::json::parse(current.out)["url"], first);
+    firefox.activateTab(firefox.tabs()[2].targetId);
+    current = run(endpoint, safari::buildExtractionScript(std::nullopt, std::nullopt));
+    EXPECT_EQ(nlohmann::json::parse(current.out)["url"], second);
+
+    // Runners share Firefox's one session: one answers while another's script
+    // still runs, and one killed mid-run leaves the browser usable.
+    ChildProcess slow;
+    setenv("VESKO_DEVTOOLS_ENDPOINT", endpoint.c_str(), 1);
+    ASSERT_TRUE(slow.start({VESKO_OSASCRIPT_EXECUTABLE, "-e",
+                            doJavaScript("var t = Date.now(); while (Date.now() - t < 3000) {} 1", 4)}));
+    unsetenv("VESKO_DEVTOOLS_ENDPOINT");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    auto meanwhile = run(endpoint, doJavaScript("document.title", 1));
+    EXPECT_EQ(meanwhile.exitStatus, 0) << meanwhile.err;
+    EXPECT_FALSE(slow.exited());
+    slow.stop(std::chrono::milliseconds(0));  // the runner dies mid-run, as it would when killed
+    auto after = run(endpoint, doJavaScript("document.title", 3));
+    EXPECT_EQ(after.out, "Night ferry timetable changes from June | The Coastal Ledger\n") << after.err;
+
+    // Found without a configured endpoint where Vesko's own Firefox profile announces it.
+    fs::path home = stateDir_ / "home";
+    fs::create_directories(home / ".local/share/vesko/firefox-profile");
+    fs::copy_file(firefox.profile() / "WebDriverBiDiServer.json",
+                  home / ".local/share/vesko/firefox-profile/WebDriverBiDiServer.json");
+    auto discovered = runProgram({VESKO_OSASCRIPT_EXECUTABLE}, program(safari::tabCountProgram()),
+                                 {{"VESKO_DEVTOOLS_ENDPOINT", ""}, {"HOME", home.string()},
+                                  {"VESKO_OSASCRIPT_STATE_DIR", stateDir_.string()}});
+    EXPECT_EQ(discovered.out, "4\n") << discovered.err;
+
+    // The extraction result is the same text, byte for byte, as through Chromium.
+    HeadlessChromium chromium({first, awkward, large});
+    for (const std::string& page : {first, awkward, large}) {
+        auto viaFirefox = run(endpoint, safari::buildExtractionScript(std::nullopt, page));
+        auto viaChromium = run(chromium.endpoint(), safari::buildExtractionScript(std::nullopt, page));
+        EXPECT_EQ(viaFirefox.exitStatus, 0) << viaFirefox.err;
+        EXPECT_GT(viaFirefox.out.size(), 500u);
+        EXPECT_TRUE(viaFirefox.out == viaChromium.out) << page;
+    }
+
+    // A new window comes to the front.
+    firefox.openTab(second, {}, /*newWindow=*/true);
+    EXPECT_EQ(run(endpoint, "tell application \"Safari\" to return count of windows").out, "2\n");
+    EXPECT_EQ(run(endpoint, program(safari::tabCountProgram())).out, "1\n");
+    EXPECT_EQ(run(endpoint, "tell application \"Safari\" to return count of tabs of window 2").out, "4\n");
+}
+
+TEST_F(OsascriptEndToEnd, FirefoxPagesThatThrowAnswerWithScriptOrNeverReturn) {
+    // The endless script runs on a page of its own site, hence in a process of its own.
+    const std::string endless = "http://localhost:" + std::to_string(server_.port()) + ArticleFixtures::kArticle;
+    HeadlessFirefox firefox({server_.url(ArticleFixtures::kThrowingPage), server_.url(ArticleFixtures::kHostileStringify),
+                             endless});
+    const std::string endpoint = firefox.endpoint();
+
+    auto threw = run(endpoint, safari::buildExtractionScript(1, std::nullopt));
+    EXPECT_TRUE(endsWith(threw.err, "execution error: Firefox got an error: A JavaScript error occurred: Error: "
+                                    "stringify refused on this page (-2700)\n"))
+        << threw.err;
+    auto hostile = run(endpoint, safari::buildExtractionScript(2, std::nullopt));
+    EXPECT_EQ(hostile.out, std::string(ArticleFixtures::hostileStringifyOutput()) + "\n") << hostile.err;
+    auto undefinedResult = run(endpoint, doJavaScript("void 0", 1));
+    EXPECT_EQ(undefinedResult.exitStatus, 0) << undefinedResult.err;
+    EXPECT_EQ(undefinedResult.out, "");
+    auto cut = run(endpoint, doJavaScript("'a\\\\ud83d' + '\\\\ud83d\\\\ude00\\\\\\\\ud83d\\\\\\\\' + '\\\\ude00b'", 1));
+    EXPECT_EQ(cut.out, "a\uFFFD\U0001F600\\ud83d\\\uFFFDb\n") << cut.err;
+
+    auto started = std::chrono::steady_clock::now();
+    auto never = run(endpoint, doJavaScript("while (true) {}", 3), {{"VESKO_OSASCRIPT_TIMEOUT_MS", "1500"}});
+    EXPECT_TRUE(endsWith(never.err, "execution error: Firefox got an error: AppleEvent timed out. (-1712)\n")) << never.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    // The other pages still answer.
+    EXPECT_EQ(run(endpoint, doJavaScript("document.title", 1)).out, "A page that refuses to be serialised\n");
 }
 
 }  // namespace
