@@ -1,6 +1,7 @@
 // Extraction against headless Chromium on fixture articles served from
 // 127.0.0.1: the in-page script on its own, then every tab action end to end
-// through `vesko --stdio` and the vesko-osascript runner.
+// through `vesko --stdio` and the vesko-osascript runner, against Chromium and
+// Firefox.
 
 #include "safari/ExtractionScript.hpp"
 #include "tests/support/Browser.hpp"
@@ -23,6 +24,7 @@ using nlohmann::json;
 using testing::ArticleFixtures;
 using testing::FixtureServer;
 using testing::HeadlessChromium;
+using testing::HeadlessFirefox;
 
 const std::string kGeneric =
     "Failed to extract content from your browser. Make sure your browser is open with an article tab.";
@@ -200,10 +202,12 @@ const std::string& runnerStateFolder() {
 }
 
 std::map<std::string, json> runActions(const std::vector<json>& requests, const std::string& endpoint,
-                                       const std::string& runner = runnerPath().string()) {
+                                       const std::string& runner = runnerPath().string(),
+                                       const std::string& configuredBrowser = "") {
     const auto scripts = testing::runVeskoStdio(requests, {{"VESKO_OSASCRIPT", runner},
                                                            {"VESKO_DEVTOOLS_ENDPOINT", endpoint},
-                                                           {"VESKO_OSASCRIPT_STATE_DIR", runnerStateFolder()}});
+                                                           {"VESKO_OSASCRIPT_STATE_DIR", runnerStateFolder()},
+                                                           {"VESKO_BROWSER", configuredBrowser}});
     const json calls = testing::evaluateInPage(scripts);
     std::map<std::string, json> byId;
     for (const auto& call : calls) {
@@ -327,6 +331,54 @@ TEST_F(TabActionsEndToEnd, BrowserNotRunningOrRunnerMissing) {
         EXPECT_EQ(message.rfind(kFallback, 0), 0u) << message;
         EXPECT_NE(message.find("No such file or directory"), std::string::npos) << message;
     }
+}
+
+TEST_F(TabActionsEndToEnd, FirefoxAllFiveActionsInFlightTogetherInStripOrder) {
+    HeadlessFirefox browser({url(ArticleFixtures::kArticle), url(ArticleFixtures::kSecondArticle),
+                             url(ArticleFixtures::kThrowingPage), url(ArticleFixtures::kAwkwardTitle)});
+    // Opened last, placed second: the strip reads article, hostile, second, throwing, awkward.
+    browser.openTab(url(ArticleFixtures::kHostileStringify), browser.tabs()[0].targetId);
+    browser.activateTab(browser.tabs()[2].targetId);
+    // Every request goes out at once, so runners work side by side on Firefox's one session.
+    auto replies = runActions(
+        {
+            {{"action", "extract-all-tabs"}, {"callbackId", "all"}},
+            {{"action", "extract-tab"}, {"callbackId", "current"}},
+            {{"action", "extract-tab-by-index"}, {"tabIndex", 2}, {"callbackId", "hostile"}},
+            {{"action", "extract-tab-by-index"}, {"tabIndex", 4}, {"callbackId", "throws"}},
+            {{"action", "extract-tab-by-index"}, {"tabIndex", 9}, {"callbackId", "beyond"}},
+            {{"action", "extract-tab-by-url"}, {"url", url("/2024/05/")}, {"callbackId", "prefix"}},
+            {{"action", "get-tab-urls"}, {"callbackId", "tabs"}},
+            {{"action", "extract-all-tabs"}, {"callbackId", "all-again"}},
+        },
+        browser.endpoint(), runnerPath().string(), "firefox");
+
+    EXPECT_EQ(replies["current"]["value"]["url"], url(ArticleFixtures::kSecondArticle)) << replies["current"].dump();
+    EXPECT_EQ(replies["prefix"]["value"]["url"], url(ArticleFixtures::kArticle));
+    EXPECT_EQ(replies["hostile"]["message"],
+              "Failed to extract content from Firefox. Make sure Firefox is open with an article tab.");
+    for (const char* id : {"throws", "beyond"})
+        EXPECT_EQ(replies[id]["message"].get<std::string>().rfind("Failed to extract content from Firefox: ", 0), 0u)
+            << replies[id].dump();
+
+    std::vector<std::string> listed;
+    for (const auto& entry : replies["tabs"]["value"]) listed.push_back(entry["url"]);
+    EXPECT_EQ(listed, (std::vector<std::string>{url(ArticleFixtures::kArticle), url(ArticleFixtures::kHostileStringify),
+                                                url(ArticleFixtures::kSecondArticle), url(ArticleFixtures::kThrowingPage),
+                                                url(ArticleFixtures::kAwkwardTitle)}));
+    for (const char* id : {"all", "all-again"}) {
+        std::vector<std::string> urls;
+        for (const auto& result : replies[id]["value"]) urls.push_back(result["url"]);
+        EXPECT_EQ(urls, (std::vector<std::string>{url(ArticleFixtures::kArticle), url(ArticleFixtures::kSecondArticle),
+                                                  url(ArticleFixtures::kAwkwardTitle)}))
+            << id;
+    }
+
+    // With Firefox configured and nothing answering, the message names Firefox.
+    const std::string nobody = "127.0.0.1:" + std::to_string(testing::freeLoopbackPort());
+    auto absent = runActions({{{"action", "extract-tab"}, {"callbackId", "current"}}}, nobody, runnerPath().string(),
+                             "firefox");
+    EXPECT_EQ(absent["current"]["message"], "Firefox doesn't appear to be running. Open Firefox first, then try again.");
 }
 
 }  // namespace
