@@ -209,6 +209,11 @@ void HeadlessChromium::activateTab(const std::string& targetId) {
     client->call("Target.activateTarget", {{"targetId", targetId}});
 }
 
+void HeadlessChromium::closeTab(const std::string& targetId) {
+    auto client = devtools::Client::connect(endpoint(), 10s);
+    client->call("Target.closeTarget", {{"targetId", targetId}});
+}
+
 void HeadlessChromium::closeAllTabs() {
     auto client = devtools::Client::connect(endpoint(), 10s);
     for (const auto& tab : tabs()) client->call("Target.closeTarget", {{"targetId", tab.targetId}});
@@ -353,6 +358,10 @@ std::string HeadlessFirefox::openTab(const std::string& url, const std::string& 
 
 void HeadlessFirefox::activateTab(const std::string& context) {
     client().call("browsingContext.activate", {{"context", context}});
+}
+
+void HeadlessFirefox::closeTab(const std::string& context) {
+    client().send({"browsingContext.close", {{"context", context}, {"promptUnload", false}}});
 }
 
 std::vector<BrowserTab> HeadlessFirefox::tabs() const {

@@ -73,6 +73,8 @@ public:
     std::string openTab(const std::string& url, bool newWindow = false);
     // Makes the tab the current one (most recently activated).
     void activateTab(const std::string& targetId);
+    // Closes the tab without waiting for it to go.
+    void closeTab(const std::string& targetId);
     // Closes every page tab, leaving the browser running with no window.
     void closeAllTabs();
     // The page tabs in the order they were opened (by the constructor or openTab;
@@ -117,6 +119,8 @@ public:
     std::string openTab(const std::string& url, const std::string& after = {}, bool newWindow = false);
     // Makes the tab the selected one of its window (and the window the active one).
     void activateTab(const std::string& context);
+    // Closes the tab without waiting for it to go.
+    void closeTab(const std::string& context);
     // Every tab of every window, window by window, in tab-strip order.
     std::vector<BrowserTab> tabs() const;
     // Evaluates `expression` in the tab and returns the value's JSON text

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace vesko::testing {
@@ -52,6 +53,39 @@ const std::string kNoWindow = "execution error: Chromium got an error: Can\u2019
 bool endsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
+
+std::string doJavaScript(const std::string& code, int tab) {
+    return "tell application \"Safari\" to return do JavaScript \"" + code + "\" in tab " + std::to_string(tab) +
+           " of window 1";
+}
+
+const std::string kBusyThreeSeconds = "var t = Date.now(); while (Date.now() - t < 3000) {} 1";
+
+// A runner working in the background beside the test.
+class BackgroundRun {
+public:
+    BackgroundRun(const std::string& endpoint, const std::string& program, const fs::path& folder)
+        : errors_(folder / "background-run.err") {
+        ChildOptions options;
+        options.errorLog = errors_;
+        setenv("VESKO_DEVTOOLS_ENDPOINT", endpoint.c_str(), 1);
+        EXPECT_TRUE(runner_.start({VESKO_OSASCRIPT_EXECUTABLE, "-e", program}, options));
+        unsetenv("VESKO_DEVTOOLS_ENDPOINT");
+    }
+    bool running() { return !runner_.exited(); }
+    // Ends it at once, as a runner that dies mid-run.
+    void kill() { runner_.stop(std::chrono::milliseconds(0)); }
+    // Waits for it to end; its standard error.
+    std::string errors(std::chrono::seconds limit) {
+        runner_.waitExit(limit);
+        std::ifstream in(errors_);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    fs::path errors_;
+    ChildProcess runner_;
+};
 
 TEST_F(OsascriptEndToEnd, TabListCountAndExtractionByPositionAddressAndCurrentTab) {
     const std::string first = server_.url(ArticleFixtures::kArticle);
@@ -146,6 +180,13 @@ TEST_F(OsascriptEndToEnd, PagesThatThrowAnswerWithScriptOrNeverReturn) {
     EXPECT_EQ(cut.exitStatus, 0) << cut.err;
     EXPECT_EQ(cut.out, "a\uFFFD\U0001F600\\ud83d\\\uFFFDb\n");
 
+    // A tab closed while its script runs ends the run at once.
+    BackgroundRun closing(endpoint, doJavaScript(kBusyThreeSeconds, 2), stateDir_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    browser.closeTab(browser.tabs()[1].targetId);
+    EXPECT_TRUE(endsWith(closing.errors(std::chrono::seconds(10)),
+                         "execution error: Chromium got an error: Can\u2019t get the tab: it was closed. (-1728)\n"));
+
     auto started = std::chrono::steady_clock::now();
     auto endless = run(endpoint, "tell application \"Safari\" to return do JavaScript \"while (true) {}\" in tab 1 of window 1",
                        {{"VESKO_OSASCRIPT_TIMEOUT_MS", "1500"}});
@@ -221,11 +262,6 @@ TEST_F(OsascriptEndToEnd, NoBrowserRunningAndNoWindowOpen) {
 
 // ---- Firefox over WebDriver BiDi ----
 
-std::string doJavaScript(const std::string& code, int tab) {
-    return "tell application \"Safari\" to return do JavaScript \"" + code + "\" in tab " + std::to_string(tab) +
-           " of window 1";
-}
-
 TEST_F(OsascriptEndToEnd, FirefoxTabsInStripOrderCurrentTabSharedSessionAndChromiumsText) {
     const std::string first = server_.url(ArticleFixtures::kArticle);
     const std::string second = server_.url(ArticleFixtures::kSecondArticle);
@@ -264,16 +300,12 @@ TEST_F(OsascriptEndToEnd, FirefoxTabsInStripOrderCurrentTabSharedSessionAndChrom
 
     // Runners share Firefox's one session: one answers while another's script
     // still runs, and one killed mid-run leaves the browser usable.
-    ChildProcess slow;
-    setenv("VESKO_DEVTOOLS_ENDPOINT", endpoint.c_str(), 1);
-    ASSERT_TRUE(slow.start({VESKO_OSASCRIPT_EXECUTABLE, "-e",
-                            doJavaScript("var t = Date.now(); while (Date.now() - t < 3000) {} 1", 4)}));
-    unsetenv("VESKO_DEVTOOLS_ENDPOINT");
+    BackgroundRun slow(endpoint, doJavaScript(kBusyThreeSeconds, 4), stateDir_);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     auto meanwhile = run(endpoint, doJavaScript("document.title", 1));
     EXPECT_EQ(meanwhile.exitStatus, 0) << meanwhile.err;
-    EXPECT_FALSE(slow.exited());
-    slow.stop(std::chrono::milliseconds(0));  // the runner dies mid-run, as it would when killed
+    EXPECT_TRUE(slow.running());
+    slow.kill();
     auto after = run(endpoint, doJavaScript("document.title", 3));
     EXPECT_EQ(after.out, "Night ferry timetable changes from June | The Coastal Ledger\n") << after.err;
 
@@ -323,8 +355,14 @@ TEST_F(OsascriptEndToEnd, FirefoxPagesThatThrowAnswerWithScriptOrNeverReturn) {
     auto cut = run(endpoint, doJavaScript("'a\\\\ud83d' + '\\\\ud83d\\\\ude00\\\\\\\\ud83d\\\\\\\\' + '\\\\ude00b'", 1));
     EXPECT_EQ(cut.out, "a\uFFFD\U0001F600\\ud83d\\\uFFFDb\n") << cut.err;
 
+    BackgroundRun closing(endpoint, doJavaScript(kBusyThreeSeconds, 2), stateDir_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    firefox.closeTab(firefox.tabs()[1].targetId);
+    EXPECT_TRUE(endsWith(closing.errors(std::chrono::seconds(10)),
+                         "execution error: Firefox got an error: Can\u2019t get the tab: it was closed. (-1728)\n"));
+
     auto started = std::chrono::steady_clock::now();
-    auto never = run(endpoint, doJavaScript("while (true) {}", 3), {{"VESKO_OSASCRIPT_TIMEOUT_MS", "1500"}});
+    auto never = run(endpoint, doJavaScript("while (true) {}", 2), {{"VESKO_OSASCRIPT_TIMEOUT_MS", "1500"}});
     EXPECT_TRUE(endsWith(never.err, "execution error: Firefox got an error: AppleEvent timed out. (-1712)\n")) << never.err;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     // The other pages still answer.

@@ -38,6 +38,9 @@ struct BrowserError : std::runtime_error {
     int number;
 };
 
+// The error for a tab that closed before its script could answer.
+inline constexpr const char* kTabClosedMessage = "Can\u2019t get the tab: it was closed.";
+
 class Browser {
 public:
     virtual ~Browser() = default;

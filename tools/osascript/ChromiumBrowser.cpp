@@ -248,7 +248,7 @@ JavaScriptResult ChromiumBrowser::doJavaScript(const TabInfo& tab, const std::st
             auto attached = c.call("Target.attachToTarget", {{"targetId", tab.id}, {"flatten", true}});
             session = attached.value("sessionId", "");
         } catch (const devtools::ProtocolError&) {
-            throw BrowserError(-1728, "Can\u2019t get the tab: it was closed.");
+            throw BrowserError(-1728, kTabClosedMessage);
         }
         nlohmann::json params = {{"expression", code}, {"returnByValue", true}, {"awaitPromise", false}};
         // The page's own time limit ends a script that never returns; ours covers a hung renderer.
@@ -279,6 +279,7 @@ JavaScriptResult ChromiumBrowser::doJavaScript(const TabInfo& tab, const std::st
         if (message.find("Execution was terminated") != std::string::npos)
             throw BrowserError(-1712, "AppleEvent timed out.");
         if (error.code == 0) throw BrowserError(-609, "Connection is invalid.");
+        if (error.code == devtools::kTargetClosed) throw BrowserError(-1728, kTabClosedMessage);
         throw BrowserError(-2700, "A JavaScript error occurred: " + message);
     }
     return result;

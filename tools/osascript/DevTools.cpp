@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <set>
 
 namespace vesko::devtools {
 
@@ -94,6 +95,7 @@ struct Client::Impl {
     SoupSession* session = nullptr;
     SoupWebsocketConnection* socket = nullptr;
     std::map<int, nlohmann::json> answers;  // by command id, until taken
+    std::set<std::string> detached;         // sessions of tabs that have closed
     int nextId = 1;
     bool closed = false;
     std::string closeReason;
@@ -144,7 +146,12 @@ struct Client::Impl {
         }
         if (!parsed.is_object()) return;
         auto id = parsed.find("id");
-        if (id == parsed.end() || !id->is_number_integer()) return;  // an event: not waited for
+        if (id == parsed.end() || !id->is_number_integer()) {
+            // An event; the one that matters says a tab's session has ended.
+            if (parsed.value("method", "") == "Target.detachedFromTarget")
+                self->detached.insert(parsed.value("params", nlohmann::json::object()).value("sessionId", ""));
+            return;
+        }
         int key = id->get<int>();
         self->answers[key] = std::move(parsed);
     }
@@ -316,10 +323,14 @@ std::vector<nlohmann::json> Client::callAll(const std::vector<Command>& commands
         ids.push_back(id);
     }
 
+    // A command to a tab that closes is never answered: its session's end answers it.
+    auto tabClosed = [&](std::size_t i) {
+        return !commands[i].sessionId.empty() && impl.detached.count(commands[i].sessionId);
+    };
     auto allAnswered = [&] {
         if (impl.closed) return true;
-        for (int id : ids)
-            if (!impl.answers.count(id)) return false;
+        for (std::size_t i = 0; i < ids.size(); ++i)
+            if (!impl.answers.count(ids[i]) && !tabClosed(i)) return false;
         return true;
     };
     auto deadline = timeout_.count() > 0 ? Clock::now() + timeout_ : Clock::time_point::max();
@@ -328,10 +339,13 @@ std::vector<nlohmann::json> Client::callAll(const std::vector<Command>& commands
     std::vector<nlohmann::json> results;
     results.reserve(ids.size());
     bool missing = false;
-    for (int id : ids) {
-        auto it = impl.answers.find(id);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        auto it = impl.answers.find(ids[i]);
         if (it == impl.answers.end()) {
-            missing = true;
+            if (tabClosed(i))
+                results.push_back({{"error", {{"code", kTargetClosed}, {"message", "the tab was closed"}}}});
+            else
+                missing = true;
             continue;
         }
         nlohmann::json& answer = it->second;

@@ -29,8 +29,12 @@ struct TimeoutError : std::runtime_error {
 // The browser answered a command with an error object, or closed the socket.
 struct ProtocolError : std::runtime_error {
     ProtocolError(int code, const std::string& message) : std::runtime_error(message), code(code) {}
-    int code;
+    int code;  // 0: the connection was lost
 };
+
+// The error code of a command sent to a tab that closed before it answered
+// (the browser detached its session).
+inline constexpr int kTargetClosed = -32099;
 
 struct Command {
     std::string method;

@@ -8,8 +8,6 @@ namespace vesko::osascript {
 
 namespace {
 
-const char* const kTabClosed = "Can\u2019t get the tab: it was closed.";
-
 // Runs `work`, turning the client's failures into the application's errors.
 template <typename Work>
 auto guarded(Work&& work) -> decltype(work()) {
@@ -18,7 +16,7 @@ auto guarded(Work&& work) -> decltype(work()) {
     } catch (const bidi::TimeoutError&) {
         throw BrowserError(errnum::kTimedOut, "AppleEvent timed out.");
     } catch (const bidi::ProtocolError& error) {
-        if (error.error == "no such frame") throw BrowserError(errnum::kCantGet, kTabClosed);
+        if (error.error == "no such frame") throw BrowserError(errnum::kCantGet, kTabClosedMessage);
         throw BrowserError(-609, "Connection is invalid.");
     }
 }
@@ -180,7 +178,7 @@ JavaScriptResult FirefoxBrowser::doJavaScript(const TabInfo& tab, const std::str
                 auto check = client_->wait(client_->send({"browsingContext.getTree", {{"root", tab.id}, {"maxDepth", 0}}}));
                 gone = check.value("error", "") == "no such frame";
             }
-            if (gone) throw BrowserError(errnum::kCantGet, kTabClosed);
+            if (gone) throw BrowserError(errnum::kCantGet, kTabClosedMessage);
             throw BrowserError(errnum::kGeneric, "A JavaScript error occurred: " + firstLine(answer.value("message", "")));
         }
         return answer;
