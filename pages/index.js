@@ -2,16 +2,18 @@
 // key), keeps it in the library and shows it in the reader; opened from
 // the library with #article=<address> it shows that article.
 import {
-  Bridge, renderNav, el, setStatus, messageOf, settings, notifyDone, parseHTML, saveText, copyText, formatDate, plural,
+  Bridge, renderNav, el, setStatus, messageOf, settings, notifyDone, parseHTML, saveText, copyText, formatDate, formatNumber,
+  plural,
 } from './common.js';
-import { library, keepArticle } from './store.js';
+import { library, keepArticle, summariseArticle, summaryFailure } from './store.js';
 import { readerDocument } from './lib/view.js';
+import { summaryInput } from './lib/messages.js';
 import { recordMarkdown, fileStem, exportItem } from './lib/formats.js';
 import { parseTags } from './lib/library.js';
 
 const $ = (id) => document.getElementById(id);
 const statusNode = $('status');
-const ACTIONS = ['save-markdown', 'copy-markdown', 'save-json', 'save-fixture', 'open-original'];
+const ACTIONS = ['save-markdown', 'copy-markdown', 'save-json', 'save-fixture', 'open-original', 'summarise'];
 let current = null;  // the record shown
 let fetching = false;
 
@@ -57,10 +59,43 @@ function show(record) {
     notice.textContent = '';
   }
   notice.hidden = !notice.textContent;
+  showSummary(record);
   $('article').srcdoc = readerDocument(a, { remoteImages: settings().remoteImages, parseHTML });
   enableActions(true);
   document.title = `Vesko \u00b7 ${a.title}`;
   history.replaceState(null, '', `#article=${encodeURIComponent(record.key)}`);
+}
+
+// The stored summary above the article, and what Summarise would send.
+function showSummary(record) {
+  const summary = record.summary;
+  $('summary').hidden = !(summary && summary.text);
+  if (summary && summary.text) {
+    $('summary-text').replaceChildren(...summary.text.split(/\n\s*\n/).map((p) => el('p', {}, p.trim())));
+    const from = summary.cut ? ` from the first ${formatNumber(summary.sent)} of ${formatNumber(summary.total)} characters` : '';
+    $('summary-about').textContent = `Written by ${summary.model} on ${formatDate(summary.created)}${from}.`;
+  }
+  const input = summaryInput(record.article, settings().summaryInputLimit);
+  $('summary-note').textContent = !input.total ? 'There is no text to summarise.'
+    : input.cut ? `Summarise sends the first ${formatNumber(input.sent)} of the article\u2019s ${formatNumber(input.total)} characters (the limit is in Settings).`
+      : `Summarise sends the article\u2019s ${formatNumber(input.total)} characters.`;
+  $('summarise').textContent = summary && summary.text ? 'Summarise again' : 'Summarise';
+}
+
+async function summariseShown() {
+  if (!current) return;
+  const button = $('summarise');
+  button.disabled = true;
+  setStatus(statusNode, 'busy', 'Asking for a summary\u2026');
+  try {
+    current = await summariseArticle(current.key);
+    showSummary(current);
+    setStatus(statusNode, 'ok', 'Summary written and kept with the article.');
+  } catch (error) {
+    setStatus(statusNode, 'error', ...summaryFailure(error));
+  } finally {
+    button.disabled = false;
+  }
 }
 
 async function fetchCurrentTab() {
@@ -108,6 +143,7 @@ const actions = {
     json: JSON.stringify(r.result), filename: `${fileStem(r.article.title)}.json.gz`,
   })}`, 'Saving the fixture\u2026'),
   'open-original': () => { if (current) window.open(current.article.url, '_blank', 'noopener'); },
+  summarise: () => summariseShown(),
 };
 
 // Tags and notes are kept as soon as they change.
@@ -153,7 +189,8 @@ function start() {
     const key = event.key.toLowerCase();
     const action = !event.shiftKey && key === 's' ? 'save-markdown'
       : event.shiftKey && key === 'c' ? 'copy-markdown'
-        : !event.shiftKey && key === 'o' ? 'open-original' : null;
+        : event.shiftKey && key === 's' ? 'summarise'
+          : !event.shiftKey && key === 'o' ? 'open-original' : null;
     if (action && current) {
       event.preventDefault();
       actions[action]();

@@ -2,7 +2,7 @@
 // by site and tag, open, tags, delete with undo, and a selection to export.
 import { Bridge, renderNav, el, setStatus, messageOf, settings, formatDate, formatNumber, plural } from './common.js';
 import { filterEntries, facets, parseTags, entryOf, wordsOf, newestFirst } from './lib/library.js';
-import { library } from './store.js';
+import { library, summariseArticle, summaryFailure } from './store.js';
 
 const PAGE = 60;  // rows shown at once; "Show more" adds the next ones
 
@@ -171,6 +171,38 @@ function openFetch() {
   else window.location.href = 'index.html';
 }
 
+// Summarises the selected articles one after another. A failure that would
+// repeat for every article (no key, a refused key, model or address, a busy
+// service) stops the run; any other is counted and the run goes on.
+async function summariseSelection() {
+  const keys = entries.filter((e) => selected.has(e.key)).map((e) => e.key);
+  const button = $('summarise-selected');
+  button.disabled = true;
+  let done = 0;
+  const failures = [];
+  try {
+    for (const [i, key] of keys.entries()) {
+      const entry = entries.find((e) => e.key === key);
+      setStatus(statusNode, 'busy', `Summarising ${i + 1} of ${keys.length}: \u201c${entry ? entry.title : key}\u201d\u2026`);
+      try {
+        replaceEntries([await summariseArticle(key)]);
+        done += 1;
+        render();
+      } catch (error) {
+        if (['no-key', 'key', 'model', 'address', 'busy'].includes(error.kind)) {
+          setStatus(statusNode, 'error', ...(done ? [`Summarised ${done} of ${keys.length}, then: `] : []), ...summaryFailure(error));
+          return;
+        }
+        failures.push(`\u201c${entry ? entry.title : key}\u201d: ${error.message}`);
+      }
+    }
+    if (failures.length) setStatus(statusNode, 'error', `Summarised ${done} of ${keys.length}. ${failures.join(' ')}`);
+    else setStatus(statusNode, 'ok', `Summarised ${plural(done, 'article')}; the summaries are kept with them.`);
+  } finally {
+    button.disabled = false;
+  }
+}
+
 function exportSelection() {
   sessionStorage.setItem('vesko.exportSelection', JSON.stringify([...selected]));
   window.location.href = 'export.html#selection';
@@ -183,6 +215,7 @@ async function start() {
   $('search').addEventListener('input', () => { shown = PAGE; render(); });
   $('show-more').addEventListener('click', () => { shown += PAGE; render(); });
   $('export-selected').addEventListener('click', exportSelection);
+  $('summarise-selected').addEventListener('click', summariseSelection);
   $('delete-selected').addEventListener('click', () => remove([...selected]));
   $('clear-selection').addEventListener('click', () => { selected.clear(); render(); });
   document.addEventListener('keydown', (event) => {
@@ -203,6 +236,7 @@ async function start() {
     renderFacets();
     render();
     words = await db.words();
+    performance.mark('vesko:words');
     if (filters().query.trim()) render();
   } catch (error) {
     render();

@@ -1,47 +1,89 @@
-// The settings screen.
-import { Bridge, renderNav, setStatus, messageOf } from './common.js';
+// The settings screen: each setting checked as it is typed and kept as soon
+// as it is valid; the key can be shown, removed and tested.
+import { Bridge, renderNav, setStatus } from './common.js';
 import { loadPreferences, savePreferences, validatePreferences } from './lib/preferences.js';
+import { testKey } from './lib/messages.js';
 
-renderNav('settings.html');
-const statusNode = document.getElementById('status');
-const fields = {
-  excerptLength: document.getElementById('excerptLength'),
-  notifyOnComplete: document.getElementById('notifyOnComplete'),
-  remoteImages: document.getElementById('remoteImages'),
-  apiKey: document.getElementById('apiKey'),
-};
+const $ = (id) => document.getElementById(id);
+const TEXT_FIELDS = ['apiKey', 'model', 'summaryTokens', 'summaryInputLimit', 'apiAddress', 'excerptLength'];
+const BOXES = ['remoteImages', 'notifyOnComplete'];
+let savedTimer = null;
 
-const settings = loadPreferences(localStorage);
-fields.excerptLength.value = settings.excerptLength;
-fields.notifyOnComplete.checked = settings.notifyOnComplete;
-fields.remoteImages.checked = settings.remoteImages;
-fields.apiKey.value = settings.apiKey;
+function saved(text) {
+  $('saved').textContent = text;
+  clearTimeout(savedTimer);
+  savedTimer = setTimeout(() => { $('saved').textContent = ''; }, 4000);
+}
 
-document.getElementById('form').addEventListener('submit', (event) => {
-  event.preventDefault();
-  const { values, errors } = validatePreferences({
-    excerptLength: fields.excerptLength.value, notifyOnComplete: fields.notifyOnComplete.checked,
-    remoteImages: fields.remoteImages.checked, apiKey: fields.apiKey.value,
-  }, loadPreferences(localStorage));
-  const problems = Object.values(errors);
-  if (problems.length) { setStatus(statusNode, 'error', problems.join(' ')); return; }
-  savePreferences(localStorage, values);
-  setStatus(statusNode, 'ok', 'Settings saved.');
-});
+function showError(name, message) {
+  const input = $(name);
+  const note = $(`${name}-error`);
+  input.setAttribute('aria-invalid', message ? 'true' : 'false');
+  note.textContent = message || '';
+  note.hidden = !message;
+}
 
-document.getElementById('test').addEventListener('click', async () => {
-  const key = fields.apiKey.value.trim();
-  if (!key) { setStatus(statusNode, 'error', 'Enter an API key first.'); return; }
-  setStatus(statusNode, 'busy', 'Asking the service\u2026');
-  try {
-    const answer = await Bridge.call('proxy-fetch', {
-      url: 'https://api.anthropic.com/v1/models',
-      method: 'GET',
-      headers: { 'x-api-key': key, 'anthropic-version': '2023-06-01' },
-    });
-    if (answer.status >= 200 && answer.status < 300) setStatus(statusNode, 'ok', 'The key works.');
-    else setStatus(statusNode, 'error', `The service answered with status ${answer.status}.`);
-  } catch (error) {
-    setStatus(statusNode, 'error', messageOf(error));
+// Checks one setting as typed; keeps it when it is valid.
+function change(name, value) {
+  const current = loadPreferences(localStorage);
+  const { values, errors } = validatePreferences({ [name]: value }, current);
+  if (TEXT_FIELDS.includes(name)) showError(name, errors[name]);
+  if (errors[name]) return false;
+  if (values[name] !== current[name]) {
+    savePreferences(localStorage, values);
+    saved('Saved.');
   }
-});
+  return true;
+}
+
+function fill() {
+  const values = loadPreferences(localStorage);
+  for (const name of TEXT_FIELDS) {
+    $(name).value = values[name];
+    showError(name, '');
+  }
+  for (const name of BOXES) $(name).checked = values[name];
+}
+
+async function test() {
+  const button = $('test');
+  if (!change('apiKey', $('apiKey').value)) return;
+  button.disabled = true;
+  setStatus($('status'), 'busy', 'Asking the service with the smallest request\u2026');
+  try {
+    const model = await testKey(Bridge, loadPreferences(localStorage));
+    setStatus($('status'), 'ok', `The key works: ${model} answered.`);
+  } catch (error) {
+    setStatus($('status'), 'error', error.message || String(error));
+  } finally {
+    button.disabled = false;
+  }
+}
+
+function start() {
+  renderNav('settings.html');
+  fill();
+  $('form').addEventListener('submit', (event) => event.preventDefault());
+  for (const name of TEXT_FIELDS) {
+    $(name).addEventListener('input', () => change(name, $(name).value));
+    // Leaving a field shows it as kept (a blank address is the default).
+    $(name).addEventListener('change', () => { if (change(name, $(name).value)) $(name).value = loadPreferences(localStorage)[name]; });
+  }
+  for (const name of BOXES) $(name).addEventListener('change', () => change(name, $(name).checked));
+  $('show-key').addEventListener('click', () => {
+    const shown = $('apiKey').type === 'text';
+    $('apiKey').type = shown ? 'password' : 'text';
+    $('show-key').textContent = shown ? 'Show' : 'Hide';
+    $('show-key').setAttribute('aria-pressed', String(!shown));
+  });
+  $('remove-key').addEventListener('click', () => {
+    $('apiKey').value = '';
+    change('apiKey', '');
+    setStatus($('status'), 'ok', 'The key was removed from this window\u2019s storage.');
+  });
+  $('test').addEventListener('click', test);
+  if (!Bridge.available) setStatus($('status'), 'error', 'Open this page in the Vesko window to test the key.');
+  document.documentElement.dataset.ready = 'true';
+}
+
+start();

@@ -2,7 +2,8 @@
 // fetched extraction result read and kept in one step.
 import { readArticle } from './lib/article.js';
 import { Library } from './lib/library.js';
-import { parseHTML } from './common.js';
+import { summarise } from './lib/messages.js';
+import { Bridge, el, parseHTML, settings } from './common.js';
 
 let opened = null;
 
@@ -23,4 +24,23 @@ export async function keepArticle(result) {
     error.record = { key: article.url, result, article, tags: [], notes: '', summary: null, fetched: new Date().toISOString() };
     throw error;
   }
+}
+
+// Summarises the stored article `key` and keeps the summary with it.
+// Resolves with the updated record; rejects with the SummaryError (or the
+// library's error).
+export async function summariseArticle(key) {
+  const db = await library();
+  const record = await db.get(key);
+  if (!record) throw new Error('The article is no longer in the library.');
+  const summary = await summarise(Bridge, settings(), record.article);
+  return db.update(key, (r) => { r.summary = summary; });
+}
+
+// What to show after a summary failed: the message, and a way to the
+// settings when they are the way out.
+export function summaryFailure(error) {
+  const message = (error && error.message) || String(error);
+  const fixable = ['no-key', 'key', 'model', 'address', 'too-long'].includes(error && error.kind);
+  return fixable ? [message, ' ', el('a', { href: 'settings.html' }, 'Open Settings')] : [message];
 }
