@@ -5,44 +5,18 @@
 // and showing the first page of the list without a query.
 
 #include "bench/support/RatioReporter.hpp"
-#include "tests/gui/GuiHarness.hpp"
+#include "tests/gui/BuiltPages.hpp"
 
 #include <cstdio>
 
 namespace {
 
 using namespace std::chrono_literals;
-using vesko::gui::Desktop;
 using nlohmann::json;
+using vesko::gui::evaluate;
+using vesko::gui::window;
 
 constexpr int kArticles = 2000;
-
-Desktop& window() {
-    static vesko::gui::TemporaryHome* home = new vesko::gui::TemporaryHome;  // before the web view exists
-    (void)home;
-    return vesko::gui::desktopWithPages(VESKO_BUILT_RESOURCES);
-}
-
-// The value of `expression` (awaited) in the shown page.
-json evaluate(const std::string& expression, std::chrono::milliseconds timeout = 120s) {
-    static int counter = 0;
-    const int id = ++counter;
-    auto& d = window();
-    const std::string post = "window.webkit.messageHandlers.probe.postMessage";
-    d.ui.webView->evaluateJavaScript("Promise.resolve().then(() => (" + expression + ")).then(v => " + post +
-                                     "({event: 'value', id: " + std::to_string(id) + ", value: v ?? null}), e => " +
-                                     post + "({event: 'value', id: " + std::to_string(id) + ", value: String(e)}))");
-    json answer;
-    vesko::gui::waitUntil([&] {
-        for (const auto& e : d.probe.of("value"))
-            if (e.value("id", 0) == id) {
-                answer = e["value"];
-                return true;
-            }
-        return false;
-    }, timeout);
-    return answer;
-}
 
 // Loads the library screen afresh; returns the milliseconds from the start
 // of the load to the list shown.
@@ -50,10 +24,8 @@ double listLibrary() {
     auto& d = window();
     evaluate("document.documentElement.dataset.left = 'true'");
     d.ui.controller->navigateToPage("main.html", std::nullopt);
-    vesko::gui::waitUntil([&] {
-        return evaluate("!document.documentElement.dataset.left && performance.getEntriesByName('vesko:listed').length > 0",
-                        5s) == true;
-    }, 30s);
+    vesko::gui::waitFor("!document.documentElement.dataset.left && performance.getEntriesByName('vesko:listed').length > 0",
+                        30s);
     return evaluate("performance.getEntriesByName('vesko:listed')[0].startTime").get<double>();
 }
 
@@ -89,7 +61,7 @@ void seed(int count) {
       }
       await library.put(...records);
       return (await library.entries()).length;
-    })())JS");
+    })())JS", 120s);
     if (done != count) std::fprintf(stderr, "seeding gave %s\n", done.dump().c_str());
 }
 
@@ -113,6 +85,8 @@ void BM_ShowFirstPage(benchmark::State& state) {
 
 void BM_SearchLibrary(benchmark::State& state) {
     listLibrary();
+    // Searches after the articles' words have been read.
+    vesko::gui::waitFor("performance.getEntriesByName('vesko:words').length > 0", 60s);
     const char* queries[] = {"kalo", "sto va", "zzzz", "ren dor qui"};
     int i = 0;
     for (auto _ : state) {
@@ -130,6 +104,7 @@ BENCHMARK(BM_SearchLibrary)->UseManualTime()->Unit(benchmark::kMillisecond)->Ite
 }  // namespace
 
 int main(int argc, char** argv) {
+    vesko::gui::TemporaryHome home;  // before the web view exists
     window();
     const int result = vesko::bench::runWithRatios(argc, argv, {
         {"BM_ListLibrary/iterations:5/repeats:3/manual_time_median", "BM_ListEmptyLibrary/iterations:5/repeats:3/manual_time_median", 0},

@@ -155,24 +155,53 @@ TEST_F(Pages, FetchShowsTheArticleOrTheError) {
     EXPECT_EQ(native.withAction("extract-tab").size(), 2u);
 }
 
-TEST_F(Pages, BatchListsTabsAndExtractsThemAll) {
+TEST_F(Pages, BatchExtractsTheTickedTabsOneByOneUntilCancelled) {
     load("batch.html");
     auto list = nextRequest("get-tab-urls", 0);
     ASSERT_TRUE(list.is_object());
-    nlohmann::json tabs = nlohmann::json::array(
-        {{{"url", "http://127.0.0.1:8000/one.html"}, {"title", "One"}}, {{"url", "http://127.0.0.1:8000/two.html"}, {"title", "Two"}}});
+    nlohmann::json tabs = nlohmann::json::array();
+    for (const char* name : {"one", "two", "three", "four"})
+        tabs.push_back({{"url", std::string("http://127.0.0.1:8000/") + name + ".html"}, {"title", name}});
     view->evaluateJavaScript(reply::resolveParsed(list.value("callbackId", ""), tabs.dump()));
-    ASSERT_TRUE(waitUntil([&] { return inspect("document.querySelectorAll('#tabs tr').length") == 2; }, 5s));
-    EXPECT_EQ(inspect("document.getElementById('all').disabled"), false);
+    ASSERT_TRUE(waitUntil([&] { return inspect("document.querySelectorAll('#tabs tr').length") == 4; }, 5s));
+    const std::string states = "[...document.querySelectorAll('#tabs td.state')].map(n => n.className.slice(6))";
+    const std::string progress = "document.getElementById('progress-text').textContent";
 
-    view->evaluateJavaScript("document.getElementById('all').click()");
-    auto all = nextRequest("extract-all-tabs", 0);
-    ASSERT_TRUE(all.is_object());
-    nlohmann::json results = nlohmann::json::array({article("One"), article("Two")});
-    view->evaluateJavaScript(reply::resolveParsed(all.value("callbackId", ""), results.dump()));
-    ASSERT_TRUE(waitUntil([&] { return inspect("document.querySelectorAll('#results li').length") == 2; }, 5s));
+    view->evaluateJavaScript("document.getElementById('extract').click()");
+    // One tab at a time, by its address; each row says how it went.
+    auto first = nextRequest("extract-tab-by-url", 0);
+    EXPECT_EQ(first.value("url", ""), "http://127.0.0.1:8000/one.html");
+    EXPECT_EQ(inspect(states), nlohmann::json({"working", "waiting", "waiting", "waiting"}));
+    EXPECT_EQ(inspect(progress), "0 of 4");
+    view->evaluateJavaScript(reply::resolveParsed(first.value("callbackId", ""), article("One").dump()));
+    auto second = nextRequest("extract-tab-by-url", 1);
+    EXPECT_EQ(inspect(progress), "1 of 4");
+    const std::string message = "No tab of the browser shows that address.";
+    view->evaluateJavaScript(reply::rejectMessage(second.value("callbackId", ""), message, reply::MessageEscaping::Message));
+    // Cancel while the third is in hand: it finishes, the fourth is never asked for.
+    auto third = nextRequest("extract-tab-by-url", 2);
+    view->evaluateJavaScript("document.getElementById('cancel').click()");
+    view->evaluateJavaScript(reply::resolveParsed(third.value("callbackId", ""), article("Three").dump()));
+    ASSERT_TRUE(waitUntil([&] { return inspect("document.getElementById('status').textContent") ==
+                                       "2 of 4 articles, 1 failed, 1 cancelled."; }, 5s))
+        << inspect("document.getElementById('status').textContent");
+    EXPECT_EQ(inspect(states), nlohmann::json({"done", "failed", "done", "cancelled"}));
+    EXPECT_EQ(inspect("document.querySelectorAll('#tabs td.state')[1].textContent"), "Failed" + message);
+    EXPECT_EQ(inspect(progress), "4 of 4");
+    pump(200ms);
+    EXPECT_EQ(native.withAction("extract-tab-by-url").size(), 3u);
+    EXPECT_EQ(inspect("document.getElementById('cancel').hidden"), true);
     auto notice = nextRequest("notify-complete", 0);
     EXPECT_EQ(notice.value("badge", ""), "2");
+
+    // Fifty tabs are listed at once.
+    view->evaluateJavaScript("document.getElementById('refresh').click()");
+    auto again = nextRequest("get-tab-urls", 1);
+    nlohmann::json many = nlohmann::json::array();
+    for (int i = 0; i < 50; ++i) many.push_back({{"url", "http://127.0.0.1:8000/" + std::to_string(i)}, {"title", "Tab"}});
+    view->evaluateJavaScript(reply::resolveParsed(again.value("callbackId", ""), many.dump()));
+    EXPECT_TRUE(waitUntil([&] { return inspect("document.querySelectorAll('#tabs tr').length") == 50; }, 2s));
+    EXPECT_EQ(inspect("document.getElementById('extract').textContent"), "Extract selected (50)");
 }
 
 }  // namespace

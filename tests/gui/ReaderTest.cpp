@@ -2,15 +2,12 @@
 // headless Chromium: a hot-key fetch shown in the reader and kept in the
 // library across a restart, search, Vavadavu's exports landing under the
 // test's home, and a hostile article that runs nothing.
-#include "tests/gui/GuiHarness.hpp"
-#include "tests/support/Browser.hpp"
+#include "tests/gui/BuiltPages.hpp"
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 namespace vesko::gui {
 namespace {
@@ -18,83 +15,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using nlohmann::json;
-using testing::ArticleFixtures;
-using testing::FixtureServer;
-using testing::HeadlessChromium;
-
-const char* const kSample = "/2026/11/24/night-trains-return.html";
-const char* const kSampleTitle = "Night trains return to the northern line this winter";
-const char* const kSecond = "/2026/11/18/river-bridge-reopens.html";
-const char* const kHostile = "/2026/01/01/hostile.html";
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// The sample articles and the hostile one, served from 127.0.0.1, and
-// headless Chromium that the application's runner reads.
-struct Browsing {
-    ArticleFixtures fixtures;
-    std::unique_ptr<FixtureServer> server;
-    std::unique_ptr<HeadlessChromium> chromium;
-
-    explicit Browsing(const std::vector<std::string>& paths) {
-        for (const char* page : {kSample, kSecond})
-            fixtures.write(page, readFile(fs::path(VESKO_SAMPLES) / fs::path(page).relative_path()));
-        fixtures.write(kHostile, readFile(fs::path(VESKO_TEST_ARTICLES) / "hostile.html"));
-        server = std::make_unique<FixtureServer>(fixtures.root());
-        std::vector<std::string> urls;
-        for (const auto& p : paths) urls.push_back(server->url(p));
-        chromium = std::make_unique<HeadlessChromium>(urls);
-        setenv("VESKO_DEVTOOLS_ENDPOINT", chromium->endpoint().c_str(), 1);
-        setenv("VESKO_OSASCRIPT", (fs::path(VESKO_EXECUTABLE).parent_path() / "vesko-osascript").c_str(), 1);
-    }
-};
-
-Desktop& window() { return desktopWithPages(VESKO_BUILT_RESOURCES); }
-
-// The value of `expression` in the shown page (awaited when it is a promise).
-json evaluate(const std::string& expression, std::chrono::milliseconds timeout = 5s) {
-    static int counter = 0;
-    const int id = ++counter;
-    auto& d = window();
-    const std::string post = "window.webkit.messageHandlers.probe.postMessage";
-    d.ui.webView->evaluateJavaScript("Promise.resolve().then(() => (" + expression + ")).then(v => " + post +
-                                     "({event: 'value', id: " + std::to_string(id) +
-                                     ", value: v === undefined ? null : v}), e => " + post +
-                                     "({event: 'value', id: " + std::to_string(id) + ", error: String(e)}))");
-    json answer;
-    waitUntil([&] {
-        for (const auto& e : d.probe.of("value"))
-            if (e.value("id", 0) == id) {
-                answer = e.contains("error") ? json("error: " + e["error"].get<std::string>()) : e["value"];
-                return true;
-            }
-        return false;
-    }, timeout);
-    return answer;
-}
-
-bool waitFor(const std::string& condition, std::chrono::milliseconds timeout = 15s) {
-    return waitUntil([&] { return evaluate(condition) == true; }, timeout);
-}
-
-// Loads `page` afresh and waits until its script is ready.
-void show(const std::string& page) {
-    evaluate("document.documentElement.dataset.left = 'true'");
-    window().ui.controller->navigateToPage(page, std::nullopt);
-    ASSERT_TRUE(waitFor("!document.documentElement.dataset.left && location.pathname.endsWith('/" + page +
-                        "') && document.documentElement.dataset.ready === 'true'"))
-        << page;
-}
-
-// Clicks the element of `selector` in the page.
-void click(const std::string& selector) {
-    window().ui.webView->evaluateJavaScript("document.querySelector(" + json(selector).dump() + ").click()");
-}
 
 const std::string kReaderTitle = "document.querySelector('#meta dd') && document.querySelector('#meta dd').textContent";
 
@@ -154,7 +74,7 @@ TEST(Reader, AHostileArticleRunsNothing) {
     TemporaryHome home;
     Browsing browsing({kHostile});
     auto& d = window();
-    show("index.html");
+    ASSERT_TRUE(show("index.html"));
     // Anything of the article that ran would tell the page through postMessage.
     d.ui.webView->evaluateJavaScript(
         "window.addEventListener('message', e => window.webkit.messageHandlers.probe.postMessage("
@@ -176,7 +96,7 @@ TEST(Reader, AHostileArticleRunsNothing) {
 TEST(Reader, VavadavuExportsLandInDownloads) {
     TemporaryHome home;
     Browsing browsing({kSecond, kSample});
-    show("index.html");
+    ASSERT_TRUE(show("index.html"));
     click("#fetch");
     ASSERT_TRUE(waitFor(kReaderTitle + " === " + json(kSampleTitle).dump(), 30s));
     browsing.chromium->activateTab(browsing.chromium->tabs()[0].targetId);
@@ -184,7 +104,7 @@ TEST(Reader, VavadavuExportsLandInDownloads) {
     ASSERT_TRUE(waitFor(kReaderTitle + " === 'Old river bridge reopens after two years of repairs'", 30s))
         << evaluate(kReaderTitle);
 
-    show("export.html");
+    ASSERT_TRUE(show("export.html"));
     EXPECT_EQ(evaluate("document.getElementById('count-all').textContent"), "(2)");
     auto exportAs = [&](const std::string& format, const std::string& name) {
         evaluate("document.querySelector('input[name=format][value=" + format + "]').click(), "
