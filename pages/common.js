@@ -41,6 +41,14 @@ export function renderNav(current) {
   );
 }
 
+// Fills a filter's choices with `values` after the "all" choice, keeping the
+// chosen one while it is still there.
+export function fillSelect(select, values, allLabel) {
+  const current = select.value;
+  select.replaceChildren(el('option', { value: '' }, allLabel), ...values.map((v) => el('option', { value: v }, v)));
+  select.value = values.includes(current) ? current : '';
+}
+
 // Shows `text` in a status line; kind is busy, ok, error or '' (hidden when
 // there is no text). Errors are announced at once, the rest politely.
 export function setStatus(node, kind, text, ...extra) {
@@ -74,7 +82,7 @@ export function parseHTML(html) {
 }
 
 // UTF-8 text as Base64, in chunks so long articles do not overflow the stack.
-export function toBase64(text) {
+function toBase64(text) {
   const bytes = new TextEncoder().encode(text);
   let binary = '';
   for (let i = 0; i < bytes.length; i += 0x8000) {

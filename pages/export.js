@@ -1,7 +1,7 @@
 // Vavadavu: exports articles of the library (all of them, a search's
 // results, or the ticked ones) as JSON, Markdown or CSV into Downloads,
 // and shows where each file landed or why it did not.
-import { renderNav, el, setStatus, messageOf, saveText, plural, formatNumber } from './common.js';
+import { renderNav, el, setStatus, messageOf, saveText, plural, formatNumber, fillSelect } from './common.js';
 import { filterEntries, facets } from './lib/library.js';
 import { jsonExport, markdownFiles, combinedMarkdown, csvExport, fileStem, timeStamp } from './lib/formats.js';
 import { library } from './store.js';
@@ -17,12 +17,6 @@ const choice = (name) => document.querySelector(`input[name="${name}"]:checked`)
 
 function matching() {
   return filterEntries(entries, { query: $('search').value, site: $('site').value, tag: $('tag').value }, words);
-}
-
-function fillSelect(select, values, allLabel) {
-  const current = select.value;
-  select.replaceChildren(el('option', { value: '' }, allLabel), ...values.map((v) => el('option', { value: v }, v)));
-  select.value = values.includes(current) ? current : '';
 }
 
 function renderCounts(found = matching()) {

@@ -34,6 +34,11 @@ function languageName(code) {
   }
 }
 
+// Only web addresses become links: nothing else may be opened from here.
+function isWebAddress(url) {
+  return /^https?:\/\//i.test(String(url || ''));
+}
+
 function show(record) {
   current = record;
   const a = record.article;
@@ -44,7 +49,9 @@ function show(record) {
     ...(a.byline ? metaRow('By', a.byline) : []),
     ...(a.siteName ? metaRow('Site', a.siteName) : []),
     ...(a.publishedTime ? metaRow('Published', formatDate(a.publishedTime)) : []),
-    ...metaRow('Address', el('a', { href: a.url, target: '_blank', rel: 'noopener noreferrer', class: 'url' }, a.url)),
+    ...metaRow('Address', isWebAddress(a.url)
+      ? el('a', { href: a.url, target: '_blank', rel: 'noopener noreferrer', class: 'url' }, a.url)
+      : el('span', { class: 'url' }, a.url)),
     ...(a.lang ? metaRow('Language', languageName(a.lang)) : []),
     ...metaRow('Length', a.wordCount ? `${plural(a.wordCount, 'word')} \u00b7 ${a.readingMinutes} min read` : 'No text'),
     ...metaRow('Fetched', formatDate(record.fetched)));
@@ -142,7 +149,11 @@ const actions = {
   'save-fixture': () => run(async (r) => `Saved to ${await Bridge.call('save-fixture', {
     json: JSON.stringify(r.result), filename: `${fileStem(r.article.title)}.json.gz`,
   })}`, 'Saving the fixture\u2026'),
-  'open-original': () => { if (current) window.open(current.article.url, '_blank', 'noopener'); },
+  'open-original': () => {
+    if (!current) return;
+    if (isWebAddress(current.article.url)) window.open(current.article.url, '_blank', 'noopener');
+    else setStatus(statusNode, 'error', `\u201c${current.article.url}\u201d is not a web address that can be opened.`);
+  },
   summarise: () => summariseShown(),
 };
 

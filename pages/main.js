@@ -1,6 +1,8 @@
 // The library screen: every fetched article, newest first; search, filters
 // by site and tag, open, tags, delete with undo, and a selection to export.
-import { Bridge, renderNav, el, setStatus, messageOf, settings, formatDate, formatNumber, plural } from './common.js';
+import {
+  Bridge, renderNav, el, setStatus, messageOf, settings, formatDate, formatNumber, plural, fillSelect,
+} from './common.js';
 import { filterEntries, facets, parseTags, entryOf, wordsOf, newestFirst } from './lib/library.js';
 import { library, summariseArticle, summaryFailure } from './store.js';
 
@@ -18,12 +20,6 @@ const excerptLength = settings().excerptLength;
 
 function filters() {
   return { query: $('search').value, site: $('site').value, tag: $('tag').value };
-}
-
-function fillSelect(select, values, allLabel) {
-  const current = select.value;
-  select.replaceChildren(el('option', { value: '' }, allLabel), ...values.map((v) => el('option', { value: v }, v)));
-  select.value = values.includes(current) ? current : '';
 }
 
 function excerptOf(text) {

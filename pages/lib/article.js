@@ -89,7 +89,7 @@ function isAddress(value) {
 }
 
 // A date as ISO 8601 where it can be read, else as given.
-export function normaliseDate(value) {
+function normaliseDate(value) {
   const raw = clean(value);
   if (!raw) return '';
   if (/^\d{4}-\d{2}-\d{2}(?:[T ][\d:.]+(?:Z|[+-]\d{2}:?\d{2})?)?$/.test(raw)) return raw.replace(' ', 'T');
@@ -109,7 +109,7 @@ function languageOf(doc, meta, jsonLd) {
     meta.one('content-language', 'dc.language', 'dcterms.language', 'citation_language'), fromLocale);
 }
 
-export function directionOf(lang, declared) {
+function directionOf(lang, declared) {
   if (declared === 'rtl' || declared === 'ltr') return declared;
   return RTL_LANGUAGES.has(String(lang).toLowerCase().split('-')[0]) ? 'rtl' : 'ltr';
 }

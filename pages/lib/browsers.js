@@ -7,7 +7,7 @@ export const BROWSERS = {
   firefox: { name: 'Firefox', linux: 'firefox', mac: '/Applications/Firefox.app/Contents/MacOS/firefox', profile: 'firefox-profile' },
 };
 
-export const DEBUGGING_PORT = 9222;
+const DEBUGGING_PORT = 9222;
 
 // The name of the browser the user picked, or "your browser".
 export function browserName(choice) {

@@ -16,7 +16,7 @@ export function fileStem(title, fallback = 'article') {
 }
 
 // `stems` made unique within one export: "Title", "Title (2)", ...
-export function uniqueNames(stems, extension) {
+function uniqueNames(stems, extension) {
   const used = new Set();
   return stems.map((stem) => {
     let name = `${stem}${extension}`;

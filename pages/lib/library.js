@@ -30,7 +30,7 @@ export function articleKey(url) {
 }
 
 // Lower case without accents, for matching: "Café" and "cafe" meet.
-export function searchable(text) {
+function searchable(text) {
   return String(text || '').normalize('NFD').replace(/\p{M}+/gu, '').toLowerCase();
 }
 
@@ -89,7 +89,7 @@ export function entryOf(record) {
 
 // An entry with its searchable details (title, site, byline, tags), made
 // when it is read: they are short, and need not be stored.
-export function withMeta(entry) {
+function withMeta(entry) {
   Object.defineProperty(entry, 'meta', {
     value: searchable([entry.title, entry.site, entry.byline, entry.tags.join(' ')].join('\n')),
     enumerable: false,

@@ -7,7 +7,7 @@ const clean = (value) => String(value ?? '').replace(/\s+/g, ' ').trim();
 // A YAML double-quoted scalar that a YAML parser reads back as `value`,
 // exactly: JSON's string form, with the characters YAML does not allow
 // raw (C1 controls, line and paragraph separators, non-characters) escaped.
-export function yamlString(value) {
+function yamlString(value) {
   return JSON.stringify(String(value ?? ''))
     .replace(/[\u007f-\u009f\u2028\u2029\ufeff\ufffe\uffff]/g, (c) => `\\u${c.charCodeAt(0).toString(16).padStart(4, '0')}`);
 }

@@ -5,7 +5,7 @@
 // `bridge` is anything with `call(action, args)` returning a promise, as
 // window.Bridge does; settings are those of preferences.js.
 
-export const API_VERSION = '2023-06-01';
+const API_VERSION = '2023-06-01';
 
 // Why a summary did not come; `kind` lets the page offer the way out (a
 // link to the settings for the key, a later retry when the service is busy).
@@ -42,7 +42,7 @@ function messagesAddress(apiAddress) {
 }
 
 // The "proxy-fetch" arguments for one Messages API request.
-export function messagesRequest(settings, content, maxTokens) {
+function messagesRequest(settings, content, maxTokens) {
   return {
     url: messagesAddress(settings.apiAddress),
     method: 'POST',
@@ -66,7 +66,7 @@ function seconds(value) {
 }
 
 // The error for an answer that is not a summary, or null when it is one.
-export function answerError({ status, body }, settings) {
+function answerError({ status, body }, settings) {
   if (status >= 200 && status < 300) return null;
   const detail = apiMessage(body);
   const said = detail ? ` The service said: \u201c${detail}\u201d` : '';
@@ -92,7 +92,7 @@ export function answerError({ status, body }, settings) {
 }
 
 // The text of a successful answer: its text blocks joined.
-export function answerText(body) {
+function answerText(body) {
   const blocks = body && Array.isArray(body.content) ? body.content : [];
   return blocks.filter((b) => b && b.type === 'text' && typeof b.text === 'string').map((b) => b.text).join('\n\n').trim();
 }

@@ -5,7 +5,7 @@
 
 const KEY = 'vesko.settings';
 
-export const DEFAULT_API_ADDRESS = 'https://api.anthropic.com';
+const DEFAULT_API_ADDRESS = 'https://api.anthropic.com';
 
 export const DEFAULTS = Object.freeze({
   apiKey: '',

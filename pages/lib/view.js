@@ -26,7 +26,7 @@ th, td { border: 1px solid var(--line); padding: 4px 8px; }
 @media (max-width: 520px) { body { padding: 4px 14px 32px; font-size: 17px; } }
 `;
 
-export function escapeHtml(text) {
+function escapeHtml(text) {
   return String(text ?? '').replace(/[&<>"']/g, (c) => ({ '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', "'": '&#39;' }[c]));
 }
 
