@@ -2,7 +2,7 @@
 // debugging, and a live check of the connection.
 import { Bridge, renderNav, setStatus, messageOf, settings, copyText } from './common.js';
 import { savePreferences } from './lib/preferences.js';
-import { BROWSERS, browserName, startCommand, foundMessage, adviceFor } from './lib/browsers.js';
+import { BROWSERS, browserName, browserInMessage, startCommand, foundMessage, adviceFor } from './lib/browsers.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -20,6 +20,18 @@ function render() {
   $('run-command').textContent = choice === 'firefox' ? 'VESKO_BROWSER=firefox scripts/run.sh' : 'scripts/run.sh';
 }
 
+// The browser that answered, which may not be the one picked: asking for a
+// tab that cannot exist fails with a message naming the browser reached.
+async function reachedBrowser(choice) {
+  try {
+    await Bridge.call('extract-tab-by-index', { tabIndex: 0 });
+  } catch (error) {
+    const name = browserInMessage(messageOf(error));
+    if (name) return name;
+  }
+  return browserName(choice);
+}
+
 async function check() {
   const choice = chosen();
   $('check').disabled = true;
@@ -27,7 +39,7 @@ async function check() {
   setStatus($('status'), 'busy', `Asking ${browserName(choice)} for its tabs\u2026`);
   try {
     const tabs = await Bridge.call('get-tab-urls');
-    setStatus($('status'), 'ok', foundMessage(choice, Array.isArray(tabs) ? tabs.length : 0));
+    setStatus($('status'), 'ok', foundMessage(await reachedBrowser(choice), Array.isArray(tabs) ? tabs.length : 0));
   } catch (error) {
     setStatus($('status'), 'error', messageOf(error));
     $('advice').textContent = adviceFor(messageOf(error), choice);

@@ -34,9 +34,17 @@ export function startCommand(choice, platform = 'Linux') {
   return `${program} --remote-debugging-port=${DEBUGGING_PORT} --user-data-dir=${profile}`;
 }
 
-// "Found Chromium, 7 tabs in the front window".
-export function foundMessage(choice, tabCount) {
-  return `Found ${browserName(choice)}, ${tabCount} tab${tabCount === 1 ? '' : 's'} in the front window.`;
+// The browser a failed extraction names ("Failed to extract content from
+// Firefox: …"), or '' when it names none. The runner names the browser it
+// actually reached, which need not be the one picked here.
+export function browserInMessage(message) {
+  const match = /^Failed to extract content from (.+?)[:.]/.exec(String(message));
+  return match && !/^your browser$/i.test(match[1]) ? match[1] : '';
+}
+
+// "Found Chromium, 7 tabs in the front window."
+export function foundMessage(name, tabCount) {
+  return `Found ${name}, ${tabCount} tab${tabCount === 1 ? '' : 's'} in the front window.`;
 }
 
 // What to do about a failed connection check, from the message the
