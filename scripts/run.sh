@@ -117,20 +117,21 @@ start_browser() {
   echo "run.sh: Chromium did not open its DevTools endpoint; fetching will report that no browser runs" >&2
 }
 
-# The desktop entry that docks match the badge and the window against.
+# The desktop entry that docks match the badge and the window against: the
+# installed one, pointed at this build and at the icon in the source tree.
 install_desktop_entry() {
   local apps="${XDG_DATA_HOME:-$HOME/.local/share}/applications"
   mkdir -p "$apps"
-  cat >"$apps/vesko.desktop" <<DESKTOP
-[Desktop Entry]
-Type=Application
-Name=Vesko
-Comment=Pull articles out of browser tabs
-Exec=$root/build/vesko
-Terminal=false
-Categories=Network;Utility;
-StartupWMClass=vesko
-DESKTOP
+  # Exec takes the path in double quotes, with " ` $ and \ escaped; sed's
+  # replacement wants | & and \ escaped.
+  local exec icon
+  exec="\"$(printf '%s' "$root/build/vesko" | sed 's/["`$\\]/\\&/g')\""
+  exec=$(printf '%s' "$exec" | sed 's/[|&\\]/\\&/g')
+  icon=$(printf '%s' "$root/data/app.vesko.vesko.svg" | sed 's/[|&\\]/\\&/g')
+  sed -e "s|@VESKO_EXEC@|$exec|" -e "s|^Icon=.*|Icon=$icon|" \
+    data/app.vesko.vesko.desktop.in >"$apps/app.vesko.vesko.desktop"
+  # Earlier versions of this script wrote vesko.desktop for this build.
+  if grep -qxF "Exec=$root/build/vesko" "$apps/vesko.desktop" 2>/dev/null; then rm -f "$apps/vesko.desktop"; fi
 }
 
 if [ "$stdio" -eq 0 ]; then
