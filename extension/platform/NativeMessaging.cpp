@@ -271,7 +271,8 @@ std::optional<std::string> answer(std::string& body, const HandlerFactory& makeH
                        std::to_string(kMaxNestingDepth) + " levels; skipped");
             return std::nullopt;
         }
-        if (!nlohmann::json::accept(body)) {
+        // No JSON text holds a raw NUL byte, and the parser would stop at one.
+        if (body.find('\0') != std::string::npos || !nlohmann::json::accept(body)) {
             log::write("Native message of " + size + " is not valid JSON; skipped");
             return std::nullopt;
         }

@@ -88,6 +88,8 @@ TEST(ExtensionHost, SkipsCorrectlyFramedBadBodiesAndAnswersWhatFollows) {
     const std::vector<Case> cases = {
         {"not JSON", "{\"a\":", "is not valid JSON; skipped"},
         {"two JSON values", "1 2", "is not valid JSON; skipped"},
+        // A JSON parser may stop at a NUL byte; what follows it still counts.
+        {"JSON, a NUL byte, more", std::string("{\"a\":1}\0junk", 12), "is not valid JSON; skipped"},
         {"empty body", "", "is not valid JSON; skipped"},
         {"not UTF-8 inside a string", "\"caf\xE9\"", "is not valid UTF-8; skipped"},
         {"not UTF-8 outside a string", "\xFF\xFE{}", "is not valid UTF-8; skipped"},
