@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config git
+  # clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh
+  clang libclang-rt-14-dev
   # libraries
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev libcurl4-openssl-dev libsoup-3.0-dev
