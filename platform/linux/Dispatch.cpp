@@ -10,13 +10,29 @@
 namespace platform::dispatch {
 namespace {
 
-// Main queue: a FIFO drained by one idle source on the default main context.
-// A single source (rather than one GLib source per item) keeps the order
-// strict and the cost of an item at one lock and one std::function call.
+// Main queue: a FIFO drained by one source of its own on the default main
+// context, at default priority, so its work runs before the toolkit's and the
+// web engine's idle-time work. The source stays attached and is made ready
+// (from any thread) when the queue gets work, so an item costs one lock and
+// one std::function call, and a wake-up allocates nothing.
 struct MainQueue {
     std::mutex mutex;
     std::deque<WorkItem> items;
     bool wakeScheduled = false;
+    GSource* source = nullptr;
+
+    MainQueue() {
+        static GSourceFuncs funcs = {nullptr, nullptr, &MainQueue::dispatch, nullptr, nullptr, nullptr};
+        source = g_source_new(&funcs, sizeof(GSource));
+        g_source_set_priority(source, G_PRIORITY_DEFAULT);
+        g_source_set_callback(source, &MainQueue::drain, this, nullptr);
+        g_source_attach(source, nullptr);
+    }
+
+    static gboolean dispatch(GSource* source, GSourceFunc callback, gpointer data) {
+        g_source_set_ready_time(source, -1);
+        return callback(data);
+    }
 
     static gboolean drain(gpointer data) {
         auto* self = static_cast<MainQueue*>(data);
@@ -27,7 +43,7 @@ struct MainQueue {
             self->wakeScheduled = false;
         }
         for (auto& item : batch) item();
-        return G_SOURCE_REMOVE;
+        return G_SOURCE_CONTINUE;
     }
 
     void push(WorkItem work) {
@@ -40,13 +56,8 @@ struct MainQueue {
                 schedule = true;
             }
         }
-        if (schedule) {
-            GSource* source = g_idle_source_new();
-            g_source_set_priority(source, G_PRIORITY_DEFAULT);
-            g_source_set_callback(source, &MainQueue::drain, this, nullptr);
-            g_source_attach(source, nullptr);
-            g_source_unref(source);
-        }
+        // Thread-safe, and wakes the main context.
+        if (schedule) g_source_set_ready_time(source, 0);
     }
 
     bool idle() {
