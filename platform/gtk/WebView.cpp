@@ -55,6 +55,10 @@ public:
     }
 
     ~GtkDesktopWebView() override {
+        if (flushSource_) {
+            g_source_destroy(flushSource_);
+            g_source_unref(flushSource_);
+        }
         g_object_set_qdata(G_OBJECT(view_), ownerQuark(), nullptr);
         // The widget may outlive this object (a container still holds it), and
         // its pages may go on posting: nothing of ours stays connected.
@@ -85,14 +89,29 @@ public:
         const std::string uri = pageURI(fileURL, readAccessFolder);
         if (uri.empty()) return;
         readAccessFolder_ = readAccessFolder.lexically_normal();
+        // Scripts evaluated before the load reach the page they were meant for.
+        flushScripts();
         // Until this load starts, a finish reported is the previous load's.
         awaitingStart_ = true;
         webkit_web_view_load_uri(view_, uri.c_str());
     }
 
+    // Scripts evaluated in one turn of the main loop (replies due together)
+    // go to the page in one evaluation at the end of the turn: each its own
+    // statement, in order, and one that throws does not stop the others.
     void evaluateJavaScript(const std::string& script) override {
-        webkit_web_view_evaluate_javascript(view_, script.data(), static_cast<gssize>(script.size()), nullptr,
-                                            nullptr, nullptr, nullptr, nullptr);
+        pendingScripts_.push_back(script);
+        if (flushSource_) return;
+        flushSource_ = g_idle_source_new();
+        g_source_set_priority(flushSource_, G_PRIORITY_HIGH_IDLE + 10);
+        g_source_set_callback(
+            flushSource_,
+            +[](gpointer data) -> gboolean {
+                static_cast<GtkDesktopWebView*>(data)->flushScripts();
+                return G_SOURCE_REMOVE;
+            },
+            this, nullptr);
+        g_source_attach(flushSource_, nullptr);
     }
 
     // ---- UserContentController ----
@@ -142,6 +161,28 @@ private:
     }
 
     fs::path allowedFolder() const { return allowedFolder_.empty() ? readAccessFolder_ : allowedFolder_; }
+
+    void flushScripts() {
+        if (flushSource_) {
+            g_source_destroy(flushSource_);
+            g_source_unref(flushSource_);
+            flushSource_ = nullptr;
+        }
+        if (pendingScripts_.empty()) return;
+        std::string batch;
+        if (pendingScripts_.size() == 1) {
+            batch = std::move(pendingScripts_.front());
+        } else {
+            std::size_t size = 0;
+            for (const auto& script : pendingScripts_) size += script.size() + 20;
+            batch.reserve(size);
+            // The line breaks keep a closing brace out of a script's last line comment.
+            for (const auto& script : pendingScripts_) batch.append("try{").append(script).append("\n}catch(e){}\n");
+        }
+        pendingScripts_.clear();
+        webkit_web_view_evaluate_javascript(view_, batch.data(), static_cast<gssize>(batch.size()), nullptr, nullptr,
+                                            nullptr, nullptr, nullptr);
+    }
 
     // True when `uri` is a page of the allowed folder.
     bool isAllowedPage(const char* uri) const {
@@ -268,6 +309,8 @@ private:
     std::map<std::string, std::function<void(const nlohmann::json&)>> observers_;
     std::vector<gulong> viewHandlers_;
     std::map<std::string, gulong> channels_;  // handler name -> its signal handler on the manager
+    std::vector<std::string> pendingScripts_;  // evaluated this turn, not yet sent
+    GSource* flushSource_ = nullptr;
     fs::path readAccessFolder_;
     fs::path allowedFolder_;
     bool loadFailed_ = false;

@@ -1,5 +1,5 @@
-// A web view object that goes while its widget lives on (a container still
-// holds it) leaves nothing of its own connected to the widget's pages.
+// The web view layer on WebKitGTK: scripts evaluated together, and a web view
+// object that goes while its widget lives on (a container still holds it).
 #include "tests/gui/GuiHarness.hpp"
 
 #include <gtk/gtk.h>
@@ -18,6 +18,20 @@ struct CountingHandler final : platform::ScriptMessageHandler {
         ++messages;
     }
 };
+
+TEST(WebView, ScriptsEvaluatedTogetherRunInOrderAndOneThatFailsStopsNoOther) {
+    auto& d = desktop();
+    d.ui.controller->navigateToPage("plain.html", std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return d.probe.count("load", "plain.html") >= 1; }, 30s));
+    d.probe.clear();
+    for (const char* script : {"probeReport({event: 'n', n: 1})", "throw new Error('failed')", "noSuchFunction()",
+                               "probeReport({event: 'n', n: 2}) // a comment to the end", "probeReport({event: 'n', n: 3})"})
+        d.ui.webView->evaluateJavaScript(script);
+    ASSERT_TRUE(waitUntil([&] { return d.probe.count("n") == 3; }));
+    std::vector<int> order;
+    for (const auto& event : d.probe.of("n")) order.push_back(event["n"]);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
 
 TEST(WebViewLifetime, NoHandlerOutlivesTheWebView) {
     desktop();
