@@ -143,7 +143,13 @@ void mainAfter(std::chrono::nanoseconds delay, WorkItem work) {
         boxed, [](gpointer data) { delete static_cast<WorkItem*>(data); });
 }
 
-void globalAsync(WorkItem work) { globalQueue().push(std::move(work)); }
+void globalAsync(WorkItem work) {
+    // The main queue (with GLib's default context and its wake-up descriptor)
+    // exists before the first worker does, made by the thread that starts
+    // background work rather than by a worker's first reply.
+    mainQueue();
+    globalQueue().push(std::move(work));
+}
 
 bool mainQueueIdle() { return mainQueue().idle(); }
 
