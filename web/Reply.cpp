@@ -236,14 +236,17 @@ void appendEscaped(std::string& out, std::string_view text, bool dropCarriageRet
             room = out.size() - used - kSlack;
         }
         std::size_t piece = std::min(text.size(), room / 2);
-        // Never split a character: U+2028 and U+2029 are escaped whole. A
-        // character has at most three bytes after its first, so a longer run
-        // of continuation bytes is no character and may be split anywhere.
-        for (int back = 0; back < 3 && piece < text.size() && (static_cast<unsigned char>(text[piece]) & 0xC0) == 0x80;
-             ++back)
-            --piece;
-        char* end = writeEscaped(out.data() + used, text.substr(0, piece), dropCarriageReturns);
-        used = static_cast<std::size_t>(end - out.data());
+        // U+2028 and U+2029 are escaped whole, so a piece never ends inside
+        // one; every other byte is written on its own and may end a piece.
+        // (A piece is at least kSlack bytes long when text remains after it.)
+        const char* textEnd = text.data() + text.size();
+        for (std::size_t back : {2, 1})
+            if (piece < text.size() && isSeparator(text.data() + piece - back, textEnd)) {
+                piece -= back;
+                break;
+            }
+        char* written = writeEscaped(out.data() + used, text.substr(0, piece), dropCarriageReturns);
+        used = static_cast<std::size_t>(written - out.data());
         text.remove_prefix(piece);
     }
     out.resize(used);

@@ -3,6 +3,7 @@
 // decoded request's callback id is safe to insert, and every escaped text,
 // read back as the JavaScript string literal it is inserted as, is the text
 // itself (less its carriage returns for JSON.parse).
+#include "platform/Text.hpp"
 #include "web/BridgeRequest.hpp"
 #include "web/Reply.hpp"
 
@@ -93,9 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(readLiteral(reply::quoteEscape(text)) == std::string(text));
     check(readLiteral(reply::messageEscape(text)) == std::string(text));
     check(readLiteral(reply::bodyEscape(text)) == std::string(text));
-    check(readLiteral(reply::parseEscape(text)) == withoutCarriageReturns(text));
-    check(readLiteral(between(reply::resolveParsed("id", text), "Bridge._resolve('id', JSON.parse('", "'))")) ==
-          withoutCarriageReturns(text));
+    // Parse escaping only ever gets UTF-8 (checked runner output). In bytes
+    // that are not, dropping carriage returns can join the pieces of a line
+    // separator, which modern engines take in a literal anyway.
+    if (platform::text::isValidUTF8(text)) {
+        check(readLiteral(reply::parseEscape(text)) == withoutCarriageReturns(text));
+        check(readLiteral(between(reply::resolveParsed("id", text), "Bridge._resolve('id', JSON.parse('", "'))")) ==
+              withoutCarriageReturns(text));
+    }
     check(readLiteral(between(reply::pushAction(text), "if(typeof handleBridgeAction==='function') handleBridgeAction('",
                               "')")) == std::string(text));
 

@@ -184,3 +184,13 @@ TEST(ReplyForms, LongRunsOfStrayContinuationBytesAreEscapedToo) {
     ASSERT_TRUE(escaped) << "the escaping does not end";
     EXPECT_EQ(*escaped, "Bridge._resolve('cb', '" + stray + "\\'" + stray + "')");
 }
+
+TEST(ReplyForms, ALineSeparatorIsEscapedWholeWhereverThePiecesEnd) {
+    // Long texts are escaped piece by piece; a separator followed by stray
+    // continuation bytes, at every place in the text, must never be cut in two.
+    for (std::size_t at = 0; at + 6 <= 1000; ++at) {
+        std::string text(1000, 'a');
+        text.replace(at, 6, "\xE2\x80\xA8\x80\x80\x80");
+        ASSERT_EQ(reply::bodyEscape(text), referenceEscape(text, false)) << "separator at " << at;
+    }
+}
