@@ -324,5 +324,23 @@ TEST_F(Interpreter, ReferencesResolveAgainstWindowsAndTabs) {
     EXPECT_EQ(run("return count of windows").status, 1);
 }
 
+TEST_F(Interpreter, IndexesAndArithmeticAtTheEdgesOfTheIntegerRange) {
+    // The application writes any 64-bit tab index into the program; past the
+    // last tab it is the usual invalid index, however far.
+    for (const char* index : {"-9223372036854775808", "9223372036854775807", "-9223372036854775807", "1.0E+300"}) {
+        auto far = run(std::string("tell application \"Safari\" to return do JavaScript \"1\" in tab ") + index +
+                       " of window 1");
+        EXPECT_EQ(far.status, 1) << index;
+        EXPECT_NE(far.err.find("Invalid index. (-1719)"), std::string::npos) << index << ": " << far.err;
+    }
+    EXPECT_NE(run("return item -9223372036854775808 of {1, 2}").err.find("(-1719)"), std::string::npos);
+    // Integer arithmetic that leaves the 64-bit range goes on in reals.
+    EXPECT_EQ(run("set n to 536870911 * 536870911\nreturn (n * n > 0) and (-n * n < 0)").out, "true\n");
+    EXPECT_EQ(run("set m to -268435456 * 268435456 * 128\nreturn {-m > 0, m mod -1, m + m < 0}").out,
+              "true, 0, true\n");
+    EXPECT_NE(run("return -268435456 * 268435456 * 128 div -1").err.find("(-2702)"), std::string::npos);
+    EXPECT_NE(run("return 1.0E+300 as integer").err.find("(-1700)"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vesko::osascript

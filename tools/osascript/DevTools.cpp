@@ -48,12 +48,18 @@ SoupSession* newSession(std::chrono::milliseconds timeout) {
 }
 
 // Runs `context` until `done()` holds or `deadline` passes; true when done.
+// Clock::time_point::max() is no deadline.
 bool iterateUntil(GMainContext* context, const std::function<bool()>& done, Clock::time_point deadline) {
     while (!done()) {
+        if (deadline == Clock::time_point::max()) {
+            g_main_context_iteration(context, TRUE);
+            continue;
+        }
         auto now = Clock::now();
         if (now >= deadline) return false;
+        // A wake-up at the deadline, or sooner when it is further than a guint of milliseconds.
         auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-        GSource* wake = g_timeout_source_new(static_cast<guint>(remaining + 1));
+        GSource* wake = g_timeout_source_new(static_cast<guint>(std::min<long long>(remaining + 1, G_MAXINT)));
         g_source_set_callback(wake, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
         g_source_attach(wake, context);
         g_main_context_iteration(context, TRUE);

@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <climits>
 #include <cmath>
 
 namespace vesko::osascript {
@@ -36,11 +37,22 @@ bool resolveIndex(long long index, std::size_t count, std::size_t& position) {
         position = static_cast<std::size_t>(index - 1);
         return true;
     }
-    if (index < 0 && static_cast<unsigned long long>(-index) <= count) {
-        position = count - static_cast<std::size_t>(-index);
+    // -(index + 1) stays in range where -index would not (index = -2^63).
+    if (index < 0 && static_cast<unsigned long long>(-(index + 1)) < count) {
+        position = count - 1 - static_cast<std::size_t>(-(index + 1));
         return true;
     }
     return false;
+}
+
+// True when the whole number `d` converts to long long (-2^63 <= d < 2^63).
+bool fitsLongLong(double d) { return d >= -9223372036854775808.0 && d < 9223372036854775808.0; }
+
+// A number as an element index. Beyond the range of long long (or not a
+// number at all) no element matches: such indexes read as one that matches none.
+long long indexFromNumber(double d) {
+    if (fitsLongLong(d)) return static_cast<long long>(d);
+    return d > 0 ? LLONG_MAX : LLONG_MIN;
 }
 
 }  // namespace
@@ -233,7 +245,7 @@ Value Evaluator::evaluate(const Expr& e) {
         if (e.name == "not") return Value::fromBool(!toBoolean(operand, e));
         double n = toNumber(operand, e);
         if (e.name == "-") {
-            if (operand.kind == Kind::Integer) return Value::fromInt(-operand.integer);
+            if (operand.kind == Kind::Integer && operand.integer != LLONG_MIN) return Value::fromInt(-operand.integer);
             return Value::fromReal(-n);
         }
         return operand.kind == Kind::Integer ? operand : Value::fromReal(n);
@@ -266,27 +278,32 @@ Value Evaluator::evaluateCount(const Expr& e) {
 Value Evaluator::evaluateElement(const Expr& e) {
     Value container = containerOf(e);
     Value indexValue = evaluate(*e.index);
-    long long index = static_cast<long long>(std::llround(toNumber(indexValue, *e.index)));
+    const double number = toNumber(indexValue, *e.index);
     if (indexValue.kind == Kind::Real && std::floor(indexValue.real) != indexValue.real)
         fail("Can\u2019t make " + formatReal(indexValue.real) + " into type integer.", errnum::kCantMakeType, *e.index);
+    const long long index =
+        indexValue.kind == Kind::Integer ? indexValue.integer : indexFromNumber(std::nearbyint(number));
+    const std::string indexText = indexValue.kind == Kind::Integer || fitsLongLong(std::nearbyint(number))
+                                      ? std::to_string(index)
+                                      : formatReal(number);
     std::size_t position = 0;
 
     if (e.name == "window") {
         if (container.kind != Kind::Application)
-            fail("Can\u2019t get window " + std::to_string(index) + ".", errnum::kCantGet, e);
+            fail("Can\u2019t get window " + indexText + ".", errnum::kCantGet, e);
         const auto& all = windows(e);
         if (!resolveIndex(index, all.size(), position))
-            fail("Can\u2019t get window " + std::to_string(index) + ". Invalid index.", errnum::kInvalidIndex, e, true);
+            fail("Can\u2019t get window " + indexText + ". Invalid index.", errnum::kInvalidIndex, e, true);
         return Value::windowRef(position);
     }
     if (e.name == "tab") {
         if (container.kind != Kind::Window)
-            fail("Can\u2019t get tab " + std::to_string(index) + " of " + sourceForm(container, application_) + ".",
+            fail("Can\u2019t get tab " + indexText + " of " + sourceForm(container, application_) + ".",
                  errnum::kCantGet, e, container.kind == Kind::Application);
         const auto& all = windows(e);
         if (container.window >= all.size() ||
             !resolveIndex(index, all[container.window].tabs.size(), position))
-            fail("Can\u2019t get tab " + std::to_string(index) + " of window " + std::to_string(container.window + 1) +
+            fail("Can\u2019t get tab " + indexText + " of window " + std::to_string(container.window + 1) +
                      ". Invalid index.",
                  errnum::kInvalidIndex, e, true);
         return Value::tabRef(container.window, position);
@@ -298,16 +315,16 @@ Value Evaluator::evaluateElement(const Expr& e) {
         else if (container.kind == Kind::Text)
             for (auto& c : characters(container.text)) items.push_back(Value::fromText(c));
         else
-            fail("Can\u2019t get " + e.name + " " + std::to_string(index) + " of " + sourceForm(container, application_) +
+            fail("Can\u2019t get " + e.name + " " + indexText + " of " + sourceForm(container, application_) +
                      ".",
                  errnum::kCantGet, e);
         if (!resolveIndex(index, items.size(), position))
-            fail("Can\u2019t get " + e.name + " " + std::to_string(index) + " of " +
+            fail("Can\u2019t get " + e.name + " " + indexText + " of " +
                      sourceForm(container, application_) + ".",
                  errnum::kInvalidIndex, e);
         return items[position];
     }
-    fail("Can\u2019t get " + e.name + " " + std::to_string(index) + ".", errnum::kCantGet, e,
+    fail("Can\u2019t get " + e.name + " " + indexText + ".", errnum::kCantGet, e,
          container.kind == Kind::Application);
 }
 
@@ -481,14 +498,26 @@ Value Evaluator::evaluateBinary(const Expr& e) {
     double x = toNumber(a, *e.left);
     double y = toNumber(b, *e.right);
     bool integers = a.kind == Kind::Integer && b.kind == Kind::Integer;
-    if (op == "+") return integers ? Value::fromInt(a.integer + b.integer) : Value::fromReal(x + y);
-    if (op == "-") return integers ? Value::fromInt(a.integer - b.integer) : Value::fromReal(x - y);
-    if (op == "*") return integers ? Value::fromInt(a.integer * b.integer) : Value::fromReal(x * y);
+    // Integer results that would leave the range of long long are reals.
+    long long exact = 0;
+    if (op == "+")
+        return integers && !__builtin_add_overflow(a.integer, b.integer, &exact) ? Value::fromInt(exact)
+                                                                                : Value::fromReal(x + y);
+    if (op == "-")
+        return integers && !__builtin_sub_overflow(a.integer, b.integer, &exact) ? Value::fromInt(exact)
+                                                                                : Value::fromReal(x - y);
+    if (op == "*")
+        return integers && !__builtin_mul_overflow(a.integer, b.integer, &exact) ? Value::fromInt(exact)
+                                                                                : Value::fromReal(x * y);
     if (op == "/" || op == "div" || op == "mod") {
         if (y == 0) fail("Can\u2019t divide " + sourceForm(a) + " by zero.", -2701, e);
         if (op == "/") return Value::fromReal(x / y);
-        if (op == "div") return Value::fromInt(static_cast<long long>(std::trunc(x / y)));
-        if (integers) return Value::fromInt(a.integer % b.integer);
+        if (op == "div") {
+            const double quotient = std::trunc(x / y);
+            if (!fitsLongLong(quotient)) fail("The result of a numeric operation was too large.", -2702, e);
+            return Value::fromInt(static_cast<long long>(quotient));
+        }
+        if (integers) return Value::fromInt(b.integer == -1 ? 0 : a.integer % b.integer);
         return Value::fromReal(std::fmod(x, y));
     }
     fail("Unsupported operator " + op + ".", errnum::kGeneric, e);
@@ -578,7 +607,13 @@ Value Evaluator::coerce(const Value& value, const std::string& type, const Expr&
     if (type == "text" || type == "string") return Value::fromText(toText(value, at));
     if (type == "list") return value.kind == Kind::List ? value : Value::fromList({value});
     if (type == "boolean") return Value::fromBool(toBoolean(value, at));
-    if (type == "integer") return Value::fromInt(static_cast<long long>(std::llround(toNumber(value, at))));
+    if (type == "integer") {
+        if (value.kind == Kind::Integer) return value;
+        const double rounded = std::round(toNumber(value, at));
+        if (!fitsLongLong(rounded))
+            fail("Can\u2019t make " + sourceForm(value, application_) + " into type integer.", errnum::kCantMakeType, at);
+        return Value::fromInt(static_cast<long long>(rounded));
+    }
     if (type == "real") return Value::fromReal(toNumber(value, at));
     if (type == "number") {
         if (value.isNumber()) return value;
