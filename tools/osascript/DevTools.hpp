@@ -1,8 +1,7 @@
 #pragma once
 // A small blocking client for a Chromium-family browser's DevTools endpoint:
 // HTTP for /json/version and /json/list, one WebSocket to the browser target
-// for protocol commands. libsoup 3 does the I/O on a private main context, so
-// the client can be used from any thread without disturbing other loops.
+// for protocol commands. Each client is used by one thread at a time.
 
 #include <nlohmann/json.hpp>
 
@@ -72,8 +71,8 @@ public:
 
     void setTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
 
-    // Starts GET http://endpoint + path on this client's session; it proceeds
-    // while commands are waited for. `awaitJson` waits for it and parses it
+    // Starts GET http://endpoint + path; the browser answers it while
+    // commands are waited for. `awaitJson` waits for it and parses it
     // (throws UnavailableError).
     struct PendingRequest;
     std::shared_ptr<PendingRequest> requestJson(const std::string& path);

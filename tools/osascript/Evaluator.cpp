@@ -1,7 +1,5 @@
 #include "tools/osascript/Evaluator.hpp"
 
-#include <glib.h>
-
 #include <climits>
 #include <cmath>
 
