@@ -27,19 +27,13 @@ using Clock = std::chrono::steady_clock;
 // sharing a relay never meet (and stay below 2^53, as the protocol wants).
 constexpr int kIdShift = 20;
 
-int remainingMs(Clock::time_point deadline) {
-    if (deadline == Clock::time_point::max()) return -1;
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX));
-}
-
 // Reads one line from the relay's report pipe; "" when it ended first or
 // the deadline passed.
 std::string readReport(int fd, Clock::time_point deadline) {
     std::string line;
     for (;;) {
         pollfd p{fd, POLLIN, 0};
-        int ready = poll(&p, 1, remainingMs(deadline));
+        int ready = poll(&p, 1, protocol::pollTimeout(deadline));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return "";
         char chunk[512];
@@ -138,21 +132,18 @@ long long Client::send(const Command& command) {
 
 bool Client::receive(Clock::time_point deadline) {
     pollfd p{socket_, POLLIN, 0};
-    int ready = poll(&p, 1, remainingMs(deadline));
+    int ready = poll(&p, 1, protocol::pollTimeout(deadline));
     if (ready < 0 && errno == EINTR) return true;
     if (ready == 0) return false;
-    // Large reads straight into the buffer: a page's answer can be hundreds of kilobytes.
-    constexpr std::size_t kChunk = 256 * 1024;
-    std::size_t scanFrom = buffer_.size();
-    buffer_.resize(scanFrom + kChunk);
-    ssize_t n = read(socket_, buffer_.data() + scanFrom, kChunk);
-    buffer_.resize(scanFrom + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-    if (n < 0 && errno == EINTR) return true;
+    // Large reads: a page's answer can be hundreds of kilobytes.
+    const std::size_t scanned = buffer_.size();
+    long n = buffer_.readFrom(socket_, 256 * 1024);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
     if (n <= 0) throw ProtocolError("", "the browser closed the connection");
 
-    std::size_t start = 0;
-    for (std::size_t end; (end = buffer_.find('\n', scanFrom)) != std::string::npos; start = scanFrom = end + 1) {
-        nlohmann::json message = protocol::parseMessage(std::string_view(buffer_).substr(start, end - start));
+    for (std::size_t end, from = scanned; (end = buffer_.view().find('\n', from)) != std::string_view::npos; from = 0) {
+        nlohmann::json message = protocol::parseMessage(buffer_.view().substr(0, end));
+        buffer_.consume(end + 1);
         auto id = message.is_object() ? message.find("id") : message.end();
         if (id == message.end() || !id->is_number_integer()) continue;
         auto waiting = std::find(awaited_.begin(), awaited_.end(), id->get<long long>());
@@ -160,7 +151,6 @@ bool Client::receive(Clock::time_point deadline) {
         awaited_.erase(waiting);
         answers_.emplace_back(id->get<long long>(), std::move(message));
     }
-    buffer_.erase(0, start);
     return true;
 }
 

@@ -11,6 +11,8 @@
 // only drops its own pending answers. The relay ends the session and exits
 // when no runner has used it for a while, or when the browser goes away.
 
+#include "tools/osascript/WebSocket.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -94,7 +96,7 @@ private:
     std::string endpoint_;
     std::chrono::milliseconds timeout_;
     long long nextId_;
-    std::string buffer_;  // received bytes not yet split into lines
+    protocol::ReadBuffer buffer_;  // received bytes not yet split into lines
     std::vector<std::pair<long long, nlohmann::json>> answers_;  // arrived, not yet taken
     std::vector<long long> awaited_;                             // sent, not yet answered
 };

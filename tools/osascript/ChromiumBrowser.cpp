@@ -267,10 +267,11 @@ JavaScriptResult ChromiumBrowser::doJavaScript(const TabInfo& tab, const std::st
                 throw BrowserError(-1712, "AppleEvent timed out.");
             return result;
         }
-        const auto& value = evaluation.value("result", nlohmann::json::object());
-        if (value.contains("value") && !value["value"].is_null()) {
+        // Moved out, not copied: the value can be a page of text.
+        auto value = evaluation.find("result");
+        if (value != evaluation.end() && value->contains("value") && !(*value)["value"].is_null()) {
             result.hasValue = true;
-            result.value = value["value"];
+            result.value = std::move((*value)["value"]);
         }
     } catch (const devtools::TimeoutError&) {
         throw BrowserError(-1712, "AppleEvent timed out.");

@@ -421,6 +421,8 @@ Value Evaluator::evaluateDoJavaScript(const Expr& e) {
     }
     if (result.threw) fail("A JavaScript error occurred: " + result.exception, errnum::kGeneric, e, true);
     if (!result.hasValue) return Value::nothing();
+    // A page's text is moved on, not copied.
+    if (result.value.is_string()) return Value::fromText(std::move(result.value.get_ref<std::string&>()));
     return Value::fromJson(result.value);
 }
 

@@ -41,29 +41,30 @@ nlohmann::json evaluateCommand(const std::string& context, const std::string& ex
             {"resultOwnership", "none"}};
 }
 
-std::optional<nlohmann::json> convert(const nlohmann::json& remote, bool topLevel) {
+// Takes the value out of `remote` rather than copying it: it can be a page of text.
+std::optional<nlohmann::json> convert(nlohmann::json& remote, bool topLevel) {
     const std::string type = remote.value("type", "");
     auto value = remote.find("value");
     if (type == "string" || type == "boolean") {
         if (value == remote.end()) return std::nullopt;
-        return *value;
+        return std::move(*value);
     }
     if (type == "number") {
         // NaN, -0 and the infinities come as text; JSON has no form for them.
         if (value == remote.end() || !value->is_number()) return topLevel ? std::nullopt : std::optional(nlohmann::json());
-        return *value;
+        return std::move(*value);
     }
     if (type == "undefined" || type == "null" || type == "symbol" || type == "bigint")
         return topLevel ? std::nullopt : std::optional(nlohmann::json());
     if (type == "array" || type == "set") {
         nlohmann::json items = nlohmann::json::array();
         if (value != remote.end() && value->is_array())
-            for (const auto& item : *value) items.push_back(convert(item, false).value_or(nlohmann::json()));
+            for (auto& item : *value) items.push_back(convert(item, false).value_or(nlohmann::json()));
         return items;
     }
     nlohmann::json members = nlohmann::json::object();
     if ((type == "object" || type == "map") && value != remote.end() && value->is_array()) {
-        for (const auto& pair : *value) {
+        for (auto& pair : *value) {
             if (!pair.is_array() || pair.size() != 2 || !pair[0].is_string()) continue;  // keys that are values
             if (pair[1].value("type", "") == "undefined") continue;  // as JSON leaves them out
             members[pair[0].get<std::string>()] = convert(pair[1], false).value_or(nlohmann::json());
@@ -74,7 +75,7 @@ std::optional<nlohmann::json> convert(const nlohmann::json& remote, bool topLeve
 
 }  // namespace
 
-std::optional<nlohmann::json> remoteValueToJson(const nlohmann::json& remote) { return convert(remote, true); }
+std::optional<nlohmann::json> remoteValueToJson(nlohmann::json remote) { return convert(remote, true); }
 
 FirefoxBrowser::FirefoxBrowser(std::unique_ptr<bidi::Client> client) : client_(std::move(client)) {}
 
@@ -184,13 +185,14 @@ JavaScriptResult FirefoxBrowser::doJavaScript(const TabInfo& tab, const std::str
         return answer;
     });
     JavaScriptResult result;
-    const auto& evaluation = answer["result"];
+    auto& evaluation = answer["result"];
     if (evaluation.value("type", "") == "exception") {
         result.threw = true;
         result.exception = firstLine(evaluation.value("exceptionDetails", nlohmann::json::object()).value("text", "exception"));
         return result;
     }
-    if (auto value = remoteValueToJson(evaluation.value("result", nlohmann::json::object()))) {
+    auto remote = evaluation.find("result");
+    if (auto value = remoteValueToJson(remote != evaluation.end() ? std::move(*remote) : nlohmann::json::object())) {
         result.hasValue = true;
         result.value = std::move(*value);
     }

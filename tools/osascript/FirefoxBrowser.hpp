@@ -42,6 +42,6 @@ private:
 // A BiDi RemoteValue as the JSON value a script result is by value, the way
 // the DevTools browser hands results on: undefined, null and numbers JSON
 // cannot hold give no value; objects without JSON form become {}.
-std::optional<nlohmann::json> remoteValueToJson(const nlohmann::json& remote);
+std::optional<nlohmann::json> remoteValueToJson(nlohmann::json remote);
 
 }  // namespace vesko::osascript

@@ -18,7 +18,10 @@ RunOutput runScript(const std::string& program, Browser& browser) {
     Evaluator evaluator(browser);
     try {
         Value result = evaluator.run(tree);
-        if (result.kind != Value::Kind::Nothing) output.out = display(result, evaluator.applicationName()) + "\n";
+        if (result.kind != Value::Kind::Nothing) {
+            output.out = display(result, evaluator.applicationName());
+            output.out += '\n';
+        }
     } catch (const ExecutionError& error) {
         output.status = 1;
         output.err = formatExecutionError(program, error) + "\n";

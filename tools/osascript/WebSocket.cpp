@@ -96,12 +96,9 @@ void writeAll(int fd, std::string_view data, Clock::time_point deadline) {
 
 // Appends what has arrived to `buffer`: false at the end of the stream.
 // Waits until `deadline` when nothing has; throws TimeoutError past it.
-bool readMore(int fd, std::string& buffer, Clock::time_point deadline) {
+bool readMore(int fd, ReadBuffer& buffer, Clock::time_point deadline) {
     for (;;) {
-        std::size_t had = buffer.size();
-        buffer.resize(had + kReadChunk);
-        ssize_t n = read(fd, buffer.data() + had, kReadChunk);
-        buffer.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        long n = buffer.readFrom(fd, kReadChunk);
         if (n > 0) return true;
         if (n == 0) return false;
         if (errno == EINTR) continue;
@@ -150,6 +147,30 @@ std::mt19937& maskSource() {
 
 }  // namespace
 
+void ReadBuffer::consume(std::size_t count) {
+    begin_ += std::min(count, size());
+    if (begin_ == end_) begin_ = end_ = 0;
+}
+
+long ReadBuffer::readFrom(int fd, std::size_t chunk) {
+    if (capacity_ - end_ < chunk) {
+        if (capacity_ - size() >= chunk && size() <= begin_) {
+            std::memcpy(data_.get(), data_.get() + begin_, size());  // room enough at the front
+        } else {
+            std::size_t capacity = std::max(capacity_ * 2, size() + chunk);
+            std::unique_ptr<char[]> grown(new char[capacity]);
+            if (!empty()) std::memcpy(grown.get(), data_.get() + begin_, size());
+            data_ = std::move(grown);
+            capacity_ = capacity;
+        }
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    ssize_t n = read(fd, data_.get() + end_, capacity_ - end_);
+    if (n > 0) end_ += static_cast<std::size_t>(n);
+    return n;
+}
+
 Clock::time_point deadlineAfter(std::chrono::milliseconds timeout) {
     return timeout.count() > 0 ? Clock::now() + timeout : Clock::time_point::max();
 }
@@ -177,25 +198,24 @@ HttpRequest::~HttpRequest() {
 }
 
 HttpResponse HttpRequest::finish(Clock::time_point deadline) {
-    std::string data;
+    ReadBuffer data;
     std::size_t headEnd = std::string::npos;
     std::size_t length = std::string::npos;
     bool chunked = false;
     int status = 0;
     for (bool more = true; more;) {
         more = readMore(socket_, data, deadline);
-        if (headEnd == std::string::npos && (headEnd = data.find("\r\n\r\n")) != std::string::npos) {
+        if (headEnd == std::string::npos && (headEnd = data.view().find("\r\n\r\n")) != std::string::npos) {
             std::string headers;
-            status = parseHead(data.substr(0, headEnd + 2), headers);
+            status = parseHead(std::string(data.view().substr(0, headEnd + 2)), headers);
             std::string declared = headerValue(headers, "content-length");
             if (!declared.empty()) length = std::strtoul(declared.c_str(), nullptr, 10);
             chunked = headerValue(headers, "transfer-encoding").find("chunked") != std::string::npos;
         }
         if (headEnd != std::string::npos && length != std::string::npos && data.size() >= headEnd + 4 + length) break;
     }
-    if (headEnd == std::string::npos)
-        throw ConnectError("no HTTP answer at " + endpoint_, !data.empty() || status != 0);
-    std::string_view body = std::string_view(data).substr(headEnd + 4);
+    if (headEnd == std::string::npos) throw ConnectError("no HTTP answer at " + endpoint_, !data.empty());
+    std::string_view body = data.view().substr(headEnd + 4);
     if (length != std::string::npos) body = body.substr(0, length);
     return {status, chunked ? unchunk(body) : std::string(body)};
 }
@@ -219,17 +239,17 @@ std::unique_ptr<WebSocket> WebSocket::open(const std::string& endpoint, const st
                  "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: " + key +
                  "\r\nSec-WebSocket-Version: 13\r\n\r\n",
              deadline);
-    std::string& data = socket->buffer_;
+    ReadBuffer& data = socket->buffer_;
     std::size_t headEnd;
-    while ((headEnd = data.find("\r\n\r\n")) == std::string::npos) {
+    while ((headEnd = data.view().find("\r\n\r\n")) == std::string::npos) {
         if (!readMore(socket->socket_, data, deadline))
             throw ConnectError("no WebSocket at " + endpoint + path, !data.empty());
     }
     std::string headers;
-    int status = parseHead(data.substr(0, headEnd + 2), headers);
+    int status = parseHead(std::string(data.view().substr(0, headEnd + 2)), headers);
     if (status != 101 || lowercase(headerValue(headers, "upgrade")) != "websocket")
         throw ConnectError("no WebSocket at " + endpoint + path + " (HTTP " + std::to_string(status) + ")", true);
-    data.erase(0, headEnd + 4);  // what follows is already WebSocket frames
+    data.consume(headEnd + 4);  // what follows is already WebSocket frames
     return socket;
 }
 
@@ -264,29 +284,28 @@ bool WebSocket::receive(const std::function<void(std::string_view)>& onMessage, 
     for (bool waited = false;; waited = true) {
         // Take every whole frame there is.
         bool took = false;
-        std::size_t at = 0;
         for (;;) {
-            if (buffer_.size() - at < 2) break;
-            auto byte = [&](std::size_t i) { return static_cast<unsigned char>(buffer_[at + i]); };
-            const bool fin = byte(0) & 0x80;
-            const int opcode = byte(0) & 0x0F;
-            const bool masked = byte(1) & 0x80;
-            std::uint64_t length = byte(1) & 0x7F;
+            const std::size_t available = buffer_.size();
+            if (available < 2) break;
+            const auto* bytes = reinterpret_cast<const unsigned char*>(buffer_.data());
+            const bool fin = bytes[0] & 0x80;
+            const int opcode = bytes[0] & 0x0F;
+            const bool masked = bytes[1] & 0x80;
+            std::uint64_t length = bytes[1] & 0x7F;
             std::size_t header = 2;
             if (length >= 126) {
-                std::size_t bytes = length == 126 ? 2 : 8;
-                if (buffer_.size() - at < 2 + bytes) break;
+                std::size_t extra = length == 126 ? 2 : 8;
+                if (available < 2 + extra) break;
                 length = 0;
-                for (std::size_t i = 0; i < bytes; ++i) length = (length << 8) | byte(2 + i);
-                header += bytes;
+                for (std::size_t i = 0; i < extra; ++i) length = (length << 8) | bytes[2 + i];
+                header += extra;
             }
             if (masked) header += 4;
-            if (buffer_.size() - at < header || buffer_.size() - at - header < length) break;
-            char* payload = buffer_.data() + at + header;
+            if (available < header || available - header < length) break;
+            char* payload = buffer_.data() + header;
             if (masked)
-                for (std::uint64_t i = 0; i < length; ++i) payload[i] ^= buffer_[at + header - 4 + i % 4];
+                for (std::uint64_t i = 0; i < length; ++i) payload[i] ^= buffer_.data()[header - 4 + i % 4];
             std::string_view data(payload, static_cast<std::size_t>(length));
-            at += header + static_cast<std::size_t>(length);
             took = true;
             if (opcode == 0x8) {  // close: answer it and stop
                 try {
@@ -297,20 +316,19 @@ bool WebSocket::receive(const std::function<void(std::string_view)>& onMessage, 
             }
             if (opcode == 0x9) {
                 sendFrame(0xA, data);
-                continue;
-            }
-            if (opcode != 0x0 && opcode != 0x1 && opcode != 0x2) continue;  // pong and the like
-            if (fin && message_.empty() && opcode != 0x0) {
-                onMessage(data);  // the usual case: the whole message in one frame, read in place
-            } else {
-                message_.append(data);
-                if (fin) {
-                    onMessage(message_);
-                    message_.clear();
+            } else if (opcode == 0x0 || opcode == 0x1 || opcode == 0x2) {
+                if (fin && message_.empty() && opcode != 0x0) {
+                    onMessage(data);  // the usual case: the whole message in one frame, read in place
+                } else {
+                    message_.append(data);
+                    if (fin) {
+                        onMessage(message_);
+                        message_.clear();
+                    }
                 }
             }
+            buffer_.consume(header + static_cast<std::size_t>(length));
         }
-        buffer_.erase(0, at);
         if (took) return true;
         if (waited && Clock::now() >= deadline) return false;
         try {

@@ -37,6 +37,23 @@ struct ClosedError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Bytes received and not yet taken: filled by reads without zeroing first,
+// taken from the front without moving the rest.
+class ReadBuffer {
+public:
+    std::string_view view() const { return {data_.get() + begin_, end_ - begin_}; }
+    char* data() { return data_.get() + begin_; }
+    std::size_t size() const { return end_ - begin_; }
+    bool empty() const { return begin_ == end_; }
+    void consume(std::size_t count);
+    // One read(2) from `fd` into free space of at least `chunk` bytes: its result.
+    long readFrom(int fd, std::size_t chunk);
+
+private:
+    std::unique_ptr<char[]> data_;
+    std::size_t capacity_ = 0, begin_ = 0, end_ = 0;
+};
+
 struct HttpResponse {
     int status = 0;
     std::string body;
@@ -88,7 +105,7 @@ private:
     void sendFrame(int opcode, std::string_view payload);
 
     int socket_ = -1;
-    std::string buffer_;   // received bytes not yet taken as frames
+    ReadBuffer buffer_;    // received bytes not yet taken as frames
     std::string message_;  // a fragmented message being put together
 };
 
