@@ -31,6 +31,18 @@ std::string firstLine(const std::string& text) {
     return end == std::string::npos ? text : text.substr(0, end);
 }
 
+// How long the pages' windows asked by one run serve the runs that follow
+// (extract-all-tabs runs once per tab, so that N runs ask about N tabs once
+// every few seconds rather than N times): a tab dragged to another window is
+// seen in its new window from this long after the last asking on; a tab
+// opened or closed makes the next run ask at once.
+constexpr long long kWindowsKeptMs = 5000;
+
+long long nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace
 
 fs::path defaultStateFolder() {
@@ -58,31 +70,46 @@ const std::vector<WindowInfo>& ChromiumBrowser::windows() {
 
         auto targets = c.call("Target.getTargets");
         std::vector<TabInfo> pages;
-        std::vector<devtools::Command> lookups;
         for (const auto& info : targets.value("targetInfos", nlohmann::json::array())) {
             if (info.value("type", "") != "page") continue;
             if (!info.value("subtype", "").empty()) continue;  // prerendered pages are no tabs
             std::string url = info.value("url", "");
             if (url.rfind("devtools://", 0) == 0) continue;
             pages.push_back({info.value("targetId", ""), url, info.value("title", "")});
-            lookups.push_back({"Browser.getWindowForTarget", {{"targetId", pages.back().id}}, ""});
         }
-        std::vector<nlohmann::json> answers;
-        if (!lookups.empty()) answers = c.callAll(lookups);
+
+        // Each page's window ("" when it is in none): one lookup per page,
+        // unless a run moments ago asked them of the same pages.
+        nlohmann::json remembered = loadState();
+        std::vector<std::string> windowOf = recentWindows(remembered, pages);
+        const bool asked = windowOf.size() != pages.size();
+        if (asked) {
+            std::vector<devtools::Command> lookups;
+            for (const auto& page : pages)
+                lookups.push_back({"Browser.getWindowForTarget", {{"targetId", page.id}}, ""});
+            std::vector<nlohmann::json> answers;
+            if (!lookups.empty()) answers = c.callAll(lookups);
+            windowOf.clear();
+            for (const auto& answer : answers)
+                windowOf.push_back(answer.contains("error") || !answer.contains("windowId") ? std::string()
+                                                                                           : answer["windowId"].dump());
+        }
 
         std::vector<std::string> windowIds;                    // first appearance
         std::map<std::string, std::vector<std::size_t>> members;  // window id -> pages
         std::vector<std::string> pageIds;
         for (std::size_t i = 0; i < pages.size(); ++i) {
-            const auto& answer = answers[i];
-            if (answer.contains("error") || !answer.contains("windowId")) continue;  // not in a window
-            std::string windowId = answer["windowId"].dump();
+            const std::string& windowId = windowOf[i];
+            if (windowId.empty()) continue;  // not in a window
             if (!members.count(windowId)) windowIds.push_back(windowId);
             members[windowId].push_back(i);
             pageIds.push_back(pages[i].id);
         }
 
-        std::vector<std::string> known = loadTabOrder();
+        std::vector<std::string> known;
+        if (auto tabs = remembered.find("tabs"); tabs != remembered.end() && tabs->is_array())
+            for (const auto& id : *tabs)
+                if (id.is_string()) known.push_back(id.get<std::string>());
         bool allKnown = std::all_of(pageIds.begin(), pageIds.end(), [&](const std::string& id) {
             return std::find(known.begin(), known.end(), id) != known.end();
         });
@@ -98,7 +125,15 @@ const std::vector<WindowInfo>& ChromiumBrowser::windows() {
         std::stable_sort(fresh.begin(), fresh.end(),
                          [&](const std::string& a, const std::string& b) { return activityRank(a) > activityRank(b); });
         order.insert(order.end(), fresh.begin(), fresh.end());
-        if (order != known) saveTabOrder(order);
+        if (asked || order != known) {
+            nlohmann::json windowsOfPages = nlohmann::json::object();
+            for (std::size_t i = 0; i < pages.size(); ++i) windowsOfPages[pages[i].id] = windowOf[i];
+            // When the windows were asked: what they are good for runs out from there.
+            const auto askedAt = remembered.find("used");
+            saveState({{"tabs", order},
+                       {"windows", std::move(windowsOfPages)},
+                       {"used", asked || askedAt == remembered.end() ? nlohmann::json(nowMs()) : *askedAt}});
+        }
 
         // Window order: front (most recently activated tab) first.
         if (windowIds.size() > 1) {
@@ -185,34 +220,45 @@ nlohmann::json readState(const fs::path& file) {
 
 }  // namespace
 
-std::vector<std::string> ChromiumBrowser::loadTabOrder() {
-    std::vector<std::string> known;
+nlohmann::json ChromiumBrowser::loadState() {
     fs::path file = stateFile();
-    if (file.empty()) return known;
+    if (file.empty()) return nlohmann::json::object();
     nlohmann::json state = readState(file);
-    if (!state.contains("endpoints")) return known;
+    if (!state.contains("endpoints")) return nlohmann::json::object();
     auto entry = state["endpoints"].find(client().endpoint());
     std::string browserId = client().version().value("webSocketDebuggerUrl", "");
     if (entry == state["endpoints"].end() || !entry->is_object() || entry->value("browser", "") != browserId)
-        return known;
-    auto tabs = entry->find("tabs");
-    if (tabs != entry->end() && tabs->is_array())
-        for (const auto& id : *tabs)
-            if (id.is_string()) known.push_back(id.get<std::string>());
-    return known;
+        return nlohmann::json::object();
+    return std::move(*entry);
 }
 
-void ChromiumBrowser::saveTabOrder(const std::vector<std::string>& order) {
+std::vector<std::string> ChromiumBrowser::recentWindows(const nlohmann::json& remembered,
+                                                        const std::vector<TabInfo>& pages) {
+    auto used = remembered.find("used");
+    if (used == remembered.end() || !used->is_number_integer()) return {};
+    const long long age = nowMs() - used->get<long long>();
+    auto windows = remembered.find("windows");
+    if (age < 0 || age > kWindowsKeptMs || windows == remembered.end() || !windows->is_object() ||
+        windows->size() != pages.size())
+        return {};
+    std::vector<std::string> windowOf;
+    for (const auto& page : pages) {
+        auto window = windows->find(page.id);
+        if (window == windows->end() || !window->is_string()) return {};  // a tab opened since
+        windowOf.push_back(window->get<std::string>());
+    }
+    return windowOf;
+}
+
+void ChromiumBrowser::saveState(nlohmann::json entry) {
     fs::path file = stateFile();
     if (file.empty()) return;
     // One small file for every endpoint, remembering the few used last.
     nlohmann::json state = readState(file);
     nlohmann::json& endpoints = state["endpoints"];
     if (!endpoints.is_object()) endpoints = nlohmann::json::object();
-    long long now = std::chrono::duration_cast<std::chrono::seconds>(
-                        std::chrono::system_clock::now().time_since_epoch()).count();
-    endpoints[client().endpoint()] = {
-        {"browser", client().version().value("webSocketDebuggerUrl", "")}, {"tabs", order}, {"used", now}};
+    entry["browser"] = client().version().value("webSocketDebuggerUrl", "");
+    endpoints[client().endpoint()] = std::move(entry);
     for (auto it = endpoints.begin(); it != endpoints.end();)
         it = it->is_object() ? std::next(it) : endpoints.erase(it);
     while (endpoints.size() > kRememberedEndpoints) {

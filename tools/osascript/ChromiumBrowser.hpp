@@ -53,8 +53,14 @@ private:
     const std::vector<std::string>& activity();
     std::size_t activityRank(const std::string& id);
     std::filesystem::path stateFile();
-    std::vector<std::string> loadTabOrder();
-    void saveTabOrder(const std::vector<std::string>& order);
+    // This endpoint's entry in the state file: the tab order ("tabs") and the
+    // pages' windows ("windows", kept for a few seconds); {} for none or
+    // another browser session.
+    nlohmann::json loadState();
+    void saveState(nlohmann::json entry);
+    // Each page's window from `remembered` if it is recent and names exactly
+    // these pages; else empty.
+    static std::vector<std::string> recentWindows(const nlohmann::json& remembered, const std::vector<TabInfo>& pages);
 
     ChromiumOptions options_;
     std::unique_ptr<devtools::Client> client_;
