@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -107,14 +109,6 @@ bool readMore(int fd, ReadBuffer& buffer, Clock::time_point deadline) {
     }
 }
 
-// The status and headers of an HTTP answer in `head` (up to the blank line).
-int parseHead(const std::string& head, std::string& headers) {
-    int status = 0;
-    if (head.rfind("HTTP/1.", 0) == 0 && head.size() > 12) status = std::atoi(head.c_str() + 9);
-    headers = lowercase(head);
-    return status;
-}
-
 std::string headerValue(const std::string& headers, const std::string& name) {
     auto at = headers.find("\r\n" + name + ":");
     if (at == std::string::npos) return "";
@@ -123,21 +117,6 @@ std::string headerValue(const std::string& headers, const std::string& name) {
     std::string value = headers.substr(at, end - at);
     value.erase(0, value.find_first_not_of(' '));
     return value;
-}
-
-// The body of a chunked answer.
-std::string unchunk(std::string_view body) {
-    std::string out;
-    while (!body.empty()) {
-        auto lineEnd = body.find("\r\n");
-        if (lineEnd == std::string_view::npos) break;
-        std::size_t size = std::strtoul(std::string(body.substr(0, lineEnd)).c_str(), nullptr, 16);
-        body.remove_prefix(lineEnd + 2);
-        if (size == 0 || size > body.size()) break;
-        out.append(body.substr(0, size));
-        body.remove_prefix(std::min(body.size(), size + 2));
-    }
-    return out;
 }
 
 std::mt19937& maskSource() {
@@ -183,6 +162,35 @@ int pollTimeout(Clock::time_point deadline) {
 
 // ------------------------------------------------------------------ HTTP
 
+std::optional<HttpHead> readHttpHead(std::string_view bytes) {
+    const std::size_t end = bytes.find("\r\n\r\n");
+    if (end == std::string_view::npos) return std::nullopt;
+    HttpHead head;
+    head.size = end + 4;
+    const std::string headers = lowercase(std::string(bytes.substr(0, end + 2)));
+    if (headers.rfind("http/1.", 0) == 0 && headers.size() > 12) head.status = std::atoi(headers.c_str() + 9);
+    std::string declared = headerValue(headers, "content-length");
+    if (!declared.empty() && std::isdigit(static_cast<unsigned char>(declared.front())))
+        head.contentLength = std::strtoull(declared.c_str(), nullptr, 10);
+    head.chunked = headerValue(headers, "transfer-encoding").find("chunked") != std::string::npos;
+    head.upgrade = headerValue(headers, "upgrade");
+    return head;
+}
+
+std::string unchunk(std::string_view body) {
+    std::string out;
+    while (!body.empty()) {
+        auto lineEnd = body.find("\r\n");
+        if (lineEnd == std::string_view::npos) break;
+        std::size_t size = std::strtoul(std::string(body.substr(0, lineEnd)).c_str(), nullptr, 16);
+        body.remove_prefix(lineEnd + 2);
+        if (size == 0 || size > body.size()) break;
+        out.append(body.substr(0, size));
+        body.remove_prefix(std::min(body.size(), size + 2));
+    }
+    return out;
+}
+
 HttpRequest::HttpRequest(const std::string& endpoint, const std::string& path, Clock::time_point deadline)
     : socket_(connectTo(endpoint, deadline)), endpoint_(endpoint) {
     try {
@@ -199,25 +207,16 @@ HttpRequest::~HttpRequest() {
 
 HttpResponse HttpRequest::finish(Clock::time_point deadline) {
     ReadBuffer data;
-    std::size_t headEnd = std::string::npos;
-    std::size_t length = std::string::npos;
-    bool chunked = false;
-    int status = 0;
+    std::optional<HttpHead> head;
     for (bool more = true; more;) {
         more = readMore(socket_, data, deadline);
-        if (headEnd == std::string::npos && (headEnd = data.view().find("\r\n\r\n")) != std::string::npos) {
-            std::string headers;
-            status = parseHead(std::string(data.view().substr(0, headEnd + 2)), headers);
-            std::string declared = headerValue(headers, "content-length");
-            if (!declared.empty()) length = std::strtoul(declared.c_str(), nullptr, 10);
-            chunked = headerValue(headers, "transfer-encoding").find("chunked") != std::string::npos;
-        }
-        if (headEnd != std::string::npos && length != std::string::npos && data.size() >= headEnd + 4 + length) break;
+        if (!head) head = readHttpHead(data.view());
+        if (head && head->contentLength && data.size() - head->size >= *head->contentLength) break;
     }
-    if (headEnd == std::string::npos) throw ConnectError("no HTTP answer at " + endpoint_, !data.empty());
-    std::string_view body = data.view().substr(headEnd + 4);
-    if (length != std::string::npos) body = body.substr(0, length);
-    return {status, chunked ? unchunk(body) : std::string(body)};
+    if (!head) throw ConnectError("no HTTP answer at " + endpoint_, !data.empty());
+    std::string_view body = data.view().substr(head->size);
+    if (head->contentLength) body = body.substr(0, *head->contentLength);
+    return {head->status, head->chunked ? unchunk(body) : std::string(body)};
 }
 
 HttpResponse httpGet(const std::string& endpoint, const std::string& path, Clock::time_point deadline) {
@@ -225,6 +224,32 @@ HttpResponse httpGet(const std::string& endpoint, const std::string& path, Clock
 }
 
 // ------------------------------------------------------------- WebSocket
+
+std::optional<Frame> takeFrame(char* bytes, std::size_t available) {
+    if (available < 2) return std::nullopt;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    Frame frame;
+    frame.fin = byte(0) & 0x80;
+    frame.opcode = byte(0) & 0x0F;
+    const bool masked = byte(1) & 0x80;
+    std::uint64_t length = byte(1) & 0x7F;
+    std::size_t header = 2;
+    if (length >= 126) {
+        const std::size_t extra = length == 126 ? 2 : 8;
+        if (available < 2 + extra) return std::nullopt;
+        length = 0;
+        for (std::size_t i = 0; i < extra; ++i) length = (length << 8) | byte(2 + i);
+        header += extra;
+    }
+    if (masked) header += 4;
+    if (available < header || available - header < length) return std::nullopt;
+    char* payload = bytes + header;
+    if (masked)
+        for (std::uint64_t i = 0; i < length; ++i) payload[i] ^= bytes[header - 4 + i % 4];
+    frame.payload = std::string_view(payload, static_cast<std::size_t>(length));
+    frame.size = header + static_cast<std::size_t>(length);
+    return frame;
+}
 
 std::unique_ptr<WebSocket> WebSocket::open(const std::string& endpoint, const std::string& path,
                                            Clock::time_point deadline) {
@@ -240,16 +265,14 @@ std::unique_ptr<WebSocket> WebSocket::open(const std::string& endpoint, const st
                  "\r\nSec-WebSocket-Version: 13\r\n\r\n",
              deadline);
     ReadBuffer& data = socket->buffer_;
-    std::size_t headEnd;
-    while ((headEnd = data.view().find("\r\n\r\n")) == std::string::npos) {
+    std::optional<HttpHead> head;
+    while (!(head = readHttpHead(data.view()))) {
         if (!readMore(socket->socket_, data, deadline))
             throw ConnectError("no WebSocket at " + endpoint + path, !data.empty());
     }
-    std::string headers;
-    int status = parseHead(std::string(data.view().substr(0, headEnd + 2)), headers);
-    if (status != 101 || lowercase(headerValue(headers, "upgrade")) != "websocket")
-        throw ConnectError("no WebSocket at " + endpoint + path + " (HTTP " + std::to_string(status) + ")", true);
-    data.consume(headEnd + 4);  // what follows is already WebSocket frames
+    if (head->status != 101 || head->upgrade != "websocket")
+        throw ConnectError("no WebSocket at " + endpoint + path + " (HTTP " + std::to_string(head->status) + ")", true);
+    data.consume(head->size);  // what follows is already WebSocket frames
     return socket;
 }
 
@@ -284,50 +307,29 @@ bool WebSocket::receive(const std::function<void(std::string_view)>& onMessage, 
     for (bool waited = false;; waited = true) {
         // Take every whole frame there is.
         bool took = false;
-        for (;;) {
-            const std::size_t available = buffer_.size();
-            if (available < 2) break;
-            const auto* bytes = reinterpret_cast<const unsigned char*>(buffer_.data());
-            const bool fin = bytes[0] & 0x80;
-            const int opcode = bytes[0] & 0x0F;
-            const bool masked = bytes[1] & 0x80;
-            std::uint64_t length = bytes[1] & 0x7F;
-            std::size_t header = 2;
-            if (length >= 126) {
-                std::size_t extra = length == 126 ? 2 : 8;
-                if (available < 2 + extra) break;
-                length = 0;
-                for (std::size_t i = 0; i < extra; ++i) length = (length << 8) | bytes[2 + i];
-                header += extra;
-            }
-            if (masked) header += 4;
-            if (available < header || available - header < length) break;
-            char* payload = buffer_.data() + header;
-            if (masked)
-                for (std::uint64_t i = 0; i < length; ++i) payload[i] ^= buffer_.data()[header - 4 + i % 4];
-            std::string_view data(payload, static_cast<std::size_t>(length));
+        while (auto frame = takeFrame(buffer_.data(), buffer_.size())) {
             took = true;
-            if (opcode == 0x8) {  // close: answer it and stop
+            buffer_.consume(frame->size);  // its bytes stay in place until the next read
+            if (frame->opcode == 0x8) {  // close: answer it and stop
                 try {
-                    sendFrame(0x8, data.substr(0, 2));
+                    sendFrame(0x8, frame->payload.substr(0, 2));
                 } catch (const std::exception&) {
                 }
                 throw ClosedError("the peer closed the connection");
             }
-            if (opcode == 0x9) {
-                sendFrame(0xA, data);
-            } else if (opcode == 0x0 || opcode == 0x1 || opcode == 0x2) {
-                if (fin && message_.empty() && opcode != 0x0) {
-                    onMessage(data);  // the usual case: the whole message in one frame, read in place
+            if (frame->opcode == 0x9) {
+                sendFrame(0xA, frame->payload);
+            } else if (frame->opcode == 0x0 || frame->opcode == 0x1 || frame->opcode == 0x2) {
+                if (frame->fin && message_.empty() && frame->opcode != 0x0) {
+                    onMessage(frame->payload);  // the usual case: the whole message in one frame, read in place
                 } else {
-                    message_.append(data);
-                    if (fin) {
+                    message_.append(frame->payload);
+                    if (frame->fin) {
                         onMessage(message_);
                         message_.clear();
                     }
                 }
             }
-            buffer_.consume(header + static_cast<std::size_t>(length));
         }
         if (took) return true;
         if (waited && Clock::now() >= deadline) return false;

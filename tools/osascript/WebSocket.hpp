@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -58,6 +59,29 @@ struct HttpResponse {
     int status = 0;
     std::string body;
 };
+
+// The head of an HTTP answer at the front of received bytes.
+struct HttpHead {
+    int status = 0;
+    std::size_t size = 0;  // up to and including the blank line
+    std::optional<std::size_t> contentLength;
+    bool chunked = false;
+    std::string upgrade;  // the Upgrade header, lower case
+};
+// Nothing until the blank line that ends the head has come.
+std::optional<HttpHead> readHttpHead(std::string_view bytes);
+// The body of a chunked answer, as far as it is whole.
+std::string unchunk(std::string_view body);
+
+// One WebSocket frame at the front of received bytes.
+struct Frame {
+    bool fin = false;
+    int opcode = 0;
+    std::string_view payload;  // unmasked, inside the bytes given
+    std::size_t size = 0;      // the bytes the frame takes, header included
+};
+// Nothing until the whole frame has come; a masked payload is unmasked in place.
+std::optional<Frame> takeFrame(char* bytes, std::size_t available);
 
 // An HTTP GET of `path` at `endpoint` ("host:port"), sent at once; `finish`
 // reads the answer. Throws ConnectError when nothing answers.
