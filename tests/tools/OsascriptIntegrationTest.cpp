@@ -246,6 +246,14 @@ TEST_F(OsascriptEndToEnd, NoBrowserRunningAndNoWindowOpen) {
     EXPECT_EQ(discovered.exitStatus, 0) << discovered.err;
     EXPECT_EQ(discovered.out, "1\n");
 
+    // The browser socket a run remembers is passed over once the browser on that port has restarted.
+    std::ofstream(stateDir_ / "tab-order.json")
+        << nlohmann::json{{"endpoints",
+                           {{browser.endpoint(),
+                             {{"browser", "ws://" + browser.endpoint() + "/devtools/browser/gone"}, {"used", 0}}}}}}
+               .dump();
+    EXPECT_EQ(run(browser.endpoint(), "tell application \"Safari\" to return count of windows").out, "1\n");
+
     browser.closeAllTabs();
     auto list = run(browser.endpoint(), program(safari::tabListProgram()));
     EXPECT_EQ(list.exitStatus, 0) << list.err;

@@ -139,7 +139,8 @@ std::unique_ptr<Browser> AnyBrowser::connect(const Endpoint& endpoint) {
     try {
         // A little longer than the page's own limit, so that a page script that
         // runs too long is ended by the browser and reported as a time-out.
-        auto client = devtools::Client::connect(endpoint.address, options_.timeout + std::chrono::milliseconds(2000));
+        auto client = devtools::Client::connect(endpoint.address, options_.timeout + std::chrono::milliseconds(2000),
+                                                ChromiumBrowser::rememberedSocket(options_.stateFolder, endpoint.address));
         return std::make_unique<ChromiumBrowser>(std::move(client), ChromiumOptions{options_.timeout, options_.stateFolder});
     } catch (const devtools::UnavailableError& error) {
         // Something answered, but not as Chromium does: it may be Firefox.

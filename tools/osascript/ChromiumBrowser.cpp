@@ -200,14 +200,10 @@ std::size_t ChromiumBrowser::currentTab(std::size_t window) {
     }
 }
 
-fs::path ChromiumBrowser::stateFile() {
-    if (options_.stateFolder.empty()) return {};
-    return options_.stateFolder / "tab-order.json";
-}
-
 namespace {
 
 constexpr std::size_t kRememberedEndpoints = 8;
+constexpr const char* kStateFileName = "tab-order.json";
 
 nlohmann::json readState(const fs::path& file) {
     std::ifstream in(file);
@@ -219,6 +215,21 @@ nlohmann::json readState(const fs::path& file) {
 }
 
 }  // namespace
+
+fs::path ChromiumBrowser::stateFile() {
+    if (options_.stateFolder.empty()) return {};
+    return options_.stateFolder / kStateFileName;
+}
+
+std::string ChromiumBrowser::rememberedSocket(const fs::path& stateFolder, const std::string& endpoint) {
+    if (stateFolder.empty()) return {};
+    nlohmann::json state = readState(stateFolder / kStateFileName);
+    if (!state.contains("endpoints")) return {};
+    auto entry = state["endpoints"].find(endpoint);
+    if (entry == state["endpoints"].end() || !entry->is_object()) return {};
+    auto browser = entry->find("browser");
+    return browser != entry->end() && browser->is_string() ? browser->get<std::string>() : std::string();
+}
 
 nlohmann::json ChromiumBrowser::loadState() {
     fs::path file = stateFile();

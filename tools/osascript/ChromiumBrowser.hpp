@@ -36,6 +36,10 @@ std::filesystem::path defaultStateFolder();
 
 class ChromiumBrowser final : public Browser {
 public:
+    // The browser socket a run at `endpoint` used last (kept in the state
+    // file), for devtools::Client::connect; empty when none is known.
+    static std::string rememberedSocket(const std::filesystem::path& stateFolder, const std::string& endpoint);
+
     // `client` is connected to the browser with a time limit a little longer
     // than `options.timeout`, so that a page script that runs too long is
     // ended by the browser and reported as a time-out.

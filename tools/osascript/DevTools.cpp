@@ -97,12 +97,26 @@ nlohmann::json Client::getJson(const std::string& endpoint, const std::string& p
     return fetchJson(endpoint, path, protocol::deadlineAfter(timeout));
 }
 
-std::unique_ptr<Client> Client::connect(const std::string& endpoint, std::chrono::milliseconds timeout) {
+std::unique_ptr<Client> Client::connect(const std::string& endpoint, std::chrono::milliseconds timeout,
+                                        const std::string& browserSocket) {
     std::unique_ptr<Client> client(new Client());
     client->endpoint_ = endpoint;
     client->timeout_ = timeout;
     client->impl_ = std::make_unique<Impl>();
     const auto deadline = protocol::deadlineAfter(timeout);
+
+    if (!browserSocket.empty()) {
+        try {
+            client->impl_->socket = protocol::WebSocket::open(endpoint, pathOf(browserSocket), deadline);
+            client->version_ = {{"webSocketDebuggerUrl", browserSocket}};
+            return client;
+        } catch (const protocol::ConnectError&) {
+            // Gone or another browser now: ask it as usual.
+        } catch (const protocol::ClosedError&) {
+        } catch (const protocol::TimeoutError&) {
+            throw TimeoutError("the browser's DevTools socket did not open in time");
+        }
+    }
 
     client->version_ = fetchJson(endpoint, "/json/version", deadline);
     auto url = client->version_.find("webSocketDebuggerUrl");

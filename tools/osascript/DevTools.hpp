@@ -45,8 +45,13 @@ class Client {
 public:
     // Connects to `endpoint` ("host:port"): reads /json/version and opens the
     // browser's WebSocket. Throws UnavailableError when nothing answers.
-    // `timeout` bounds the connection and every later command.
-    static std::unique_ptr<Client> connect(const std::string& endpoint, std::chrono::milliseconds timeout);
+    // `timeout` bounds the connection and every later command. A
+    // `browserSocket` that an earlier /json/version gave (its
+    // webSocketDebuggerUrl) is tried first, which saves asking for it: the
+    // browser is slow to answer HTTP. When it no longer answers (the browser
+    // has restarted), /json/version is read as usual.
+    static std::unique_ptr<Client> connect(const std::string& endpoint, std::chrono::milliseconds timeout,
+                                           const std::string& browserSocket = {});
 
     // GET http://endpoint + path, parsed as JSON. Throws UnavailableError.
     static nlohmann::json getJson(const std::string& endpoint, const std::string& path,
