@@ -13,7 +13,7 @@ deb=$(echo "$work"/out/vesko_*.deb)
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for package in libgtk-3-0 libwebkit2gtk-4.1-0 libsoup-3.0-0 libcurl4 libicu72 libglib2.0-0 libstdc++6; do
+for package in libgtk-3-0 libwebkit2gtk-4.1-0 libcurl4 libicu72 libglib2.0-0 libstdc++6; do
     [[ ", $depends," =~ ,\ "$package"[\ ,] ]] || fail "Depends lacks $package"
 done
 [ "$(dpkg-deb -f "$deb" Recommends)" = "chromium | firefox-esr" ] || fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
