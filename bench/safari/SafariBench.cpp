@@ -200,17 +200,23 @@ std::string pageTimedScript() {
 }
 
 // Request to reply of one extraction of a 200 kB article, beside the page's
-// own evaluation time of the same script, in Chromium and Firefox taking
-// turns, so that both see the same machine.
+// own evaluation time of the same script, and beside the same script
+// evaluated straight over the browser's protocol by this process (what the
+// browser itself takes to run it and hand its answer over), in Chromium and
+// Firefox taking turns, so that both see the same machine.
 void BM_SingleTabExtraction200kB(benchmark::State& state) {
     auto& s = session();
     const std::string timed = pageTimedScript();
-    std::map<Kind, std::vector<double>> page, reply;
+    const std::string script(vesko::safari::kExtractionScript);
+    std::map<Kind, std::vector<double>> page, direct, reply;
     for (auto _ : state) {
         for (Kind kind : {Kind::Chromium, Kind::Firefox}) {
             auto& browser = s.browser(kind, "single", vesko::testing::ArticleFixtures::kLargeArticle);
             page[kind].push_back(std::stod(json::parse(browser.evaluate(browser.firstTab(), timed)).get<std::string>()));
-            const auto start = Clock::now();
+            auto start = Clock::now();
+            benchmark::DoNotOptimize(browser.evaluate(browser.firstTab(), script));
+            direct[kind].push_back(millisecondsSince(start));
+            start = Clock::now();
             const std::string answer = s.request(browser, {{"action", "extract-tab"}, {"callbackId", "one"}});
             reply[kind].push_back(millisecondsSince(start));
             if (answer.rfind("Bridge._resolve('one'", 0) != 0) state.SkipWithError("extraction did not resolve");
@@ -221,6 +227,7 @@ void BM_SingleTabExtraction200kB(benchmark::State& state) {
         state.counters[n + "_reply_ms"] = median(reply[kind]);
         state.counters[n + "_page_ms"] = median(page[kind]);
         state.counters[n + "_ratio"] = median(reply[kind]) / median(page[kind]);
+        state.counters[n + "_direct_ms"] = median(direct[kind]);
     }
     state.counters["firefox_over_chromium"] = median(reply[Kind::Firefox]) / median(reply[Kind::Chromium]);
 }
