@@ -63,11 +63,6 @@ const std::vector<WindowInfo>& ChromiumBrowser::windows() {
     if (windows_) return *windows_;
     devtools::Client& c = client();
     try {
-        // The activity order comes over HTTP, which Chromium answers slowly; it
-        // runs while the protocol commands are answered, and is waited for only
-        // when the windows' order, a current tab or a new tab's place needs it.
-        activityRequest_ = c.requestJson("/json/list");
-
         auto targets = c.call("Target.getTargets");
         std::vector<TabInfo> pages;
         for (const auto& info : targets.value("targetInfos", nlohmann::json::array())) {
@@ -170,11 +165,12 @@ const std::vector<WindowInfo>& ChromiumBrowser::windows() {
 
 const std::vector<std::string>& ChromiumBrowser::activity() {
     if (activity_) return *activity_;
+    // Asked only when the windows' order, a current tab or a new tab's place
+    // needs it: Chromium's answer grows with the tabs, and most runs of
+    // extract-all-tabs need none.
     std::vector<std::string> ids;
-    if (activityRequest_) {
-        for (const auto& target : client().awaitJson(activityRequest_))
-            if (target.value("type", "") == "page") ids.push_back(target.value("id", ""));
-    }
+    for (const auto& target : client().getJson("/json/list"))
+        if (target.value("type", "") == "page") ids.push_back(target.value("id", ""));
     activity_ = std::move(ids);
     return *activity_;
 }

@@ -69,7 +69,6 @@ private:
     ChromiumOptions options_;
     std::unique_ptr<devtools::Client> client_;
     std::optional<std::vector<WindowInfo>> windows_;
-    std::shared_ptr<devtools::Client::PendingRequest> activityRequest_;
     std::optional<std::vector<std::string>> activity_;
 };
 

@@ -42,11 +42,6 @@ std::string pathOf(const std::string& url) {
 
 }  // namespace
 
-struct Client::PendingRequest {
-    std::unique_ptr<protocol::HttpRequest> http;
-    std::string error;  // set when it could not be sent
-};
-
 struct Client::Impl {
     std::unique_ptr<protocol::WebSocket> socket;
     std::map<int, nlohmann::json> answers;  // by command id, until taken
@@ -135,29 +130,6 @@ std::unique_ptr<Client> Client::connect(const std::string& endpoint, std::chrono
 }
 
 Client::~Client() = default;
-
-std::shared_ptr<Client::PendingRequest> Client::requestJson(const std::string& path) {
-    auto request = std::make_shared<PendingRequest>();
-    try {
-        request->http = std::make_unique<protocol::HttpRequest>(endpoint_, path, protocol::deadlineAfter(timeout_));
-    } catch (const std::exception& error) {
-        request->error = error.what();
-    }
-    return request;
-}
-
-nlohmann::json Client::awaitJson(const std::shared_ptr<PendingRequest>& request) {
-    if (!request->http) throw UnavailableError("DevTools HTTP request failed: " + request->error);
-    try {
-        return parseAnswer(endpoint_, request->http->finish(protocol::deadlineAfter(timeout_)));
-    } catch (const protocol::TimeoutError&) {
-        throw TimeoutError("the browser did not answer an HTTP request in time");
-    } catch (const protocol::ConnectError& error) {
-        throw UnavailableError(std::string("DevTools HTTP request failed: ") + error.what(), error.answered);
-    } catch (const protocol::ClosedError& error) {
-        throw UnavailableError(std::string("DevTools HTTP request failed: ") + error.what(), true);
-    }
-}
 
 nlohmann::json Client::call(const std::string& method, const nlohmann::json& params, const std::string& sessionId) {
     auto answers = callAll({Command{method, params, sessionId}});

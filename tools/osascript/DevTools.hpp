@@ -76,13 +76,6 @@ public:
 
     void setTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
 
-    // Starts GET http://endpoint + path; the browser answers it while
-    // commands are waited for. `awaitJson` waits for it and parses it
-    // (throws UnavailableError).
-    struct PendingRequest;
-    std::shared_ptr<PendingRequest> requestJson(const std::string& path);
-    nlohmann::json awaitJson(const std::shared_ptr<PendingRequest>& request);
-
     struct Impl;
 
 private:
