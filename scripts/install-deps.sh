@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config git
-  # clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh
+  # clang with libFuzzer and the sanitizer runtimes: the sanitizer builds and scripts/fuzz.sh
   clang libclang-rt-14-dev
   # libraries
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
